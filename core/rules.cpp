@@ -1,0 +1,87 @@
+// The event rules. Each reads like its line of the rule table: the actions
+// on store, tray, timer and sound, in the order the program performs them.
+#include "core/rules.h"
+#include "core/settings.h"
+#include "core/store.h"
+#include "sound/player.h"
+#include "shell/tray.h"
+#include "shell/app.h"
+
+int g_paused = 0;
+
+void OnStart(void)
+{
+    // No sound at start: the first chime comes one interval later.
+    ReadSettings();
+    AddTrayIcon(g_hwndMain);
+    ArmChimeTimer();
+}
+
+void OnTick(void)
+{
+    // No tick comes while paused: the timer is disarmed then.
+    RestartSound();
+}
+
+void OnPause(void)
+{
+    StopSound();
+    ShowPausedIcon(g_hwndMain);
+    if (g_paused == 0)
+        DisarmChimeTimer();
+    g_paused = 1;
+}
+
+void OnResume(void)
+{
+    // Nothing plays now: the next chime is one full interval away.
+    ShowRunningIcon(g_hwndMain);
+    g_paused = 0;
+    ArmChimeTimer();
+}
+
+void OnSettingsApplied(unsigned int hours, unsigned int minutes, unsigned int seconds)
+{
+    // The new path is already in g_soundPath; a sound that plays goes on.
+    g_intervalMs = JoinInterval(hours, minutes, seconds);
+    if (g_paused == 0) {
+        // Restart the count: the next chime is one new interval from now.
+        DisarmChimeTimer();
+        ArmChimeTimer();
+    }
+    WriteSettings();
+}
+
+void OnExit(void)
+{
+    StopSound();
+    DestroyWindow(g_hwndMain);  // OnDestroy follows from the destruction
+}
+
+void OnDestroy(void)
+{
+    // Also reached by a close request from outside, which sends no sound command.
+    if (g_paused == 0)
+        DisarmChimeTimer();
+    RemoveTrayIcon(g_hwndMain);
+    PostQuitMessage(0);
+}
+
+void OnTaskbarCreated(void)
+{
+    // The new taskbar has no icon of ours. Bring it back in the look that
+    // tells the truth: a paused chime must not look as if it were running.
+    AddTrayIcon(g_hwndMain);
+    if (g_paused)
+        ShowPausedIcon(g_hwndMain);
+}
+
+void OnPreviewPlay(void)
+{
+    RestartSound();
+}
+
+void OnPreviewStop(void)
+{
+    StopSound();
+}

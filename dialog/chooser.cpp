@@ -1,0 +1,44 @@
+// The sound file chooser: the platform's open-file dialog, working on the
+// live setting, so a chosen file plays from the next chime on.
+#include "dialog/settings_dialog.h"
+#include "core/settings.h"
+#include "shell/app.h"
+#include "res/resource.h"
+
+#include <commdlg.h>
+
+#if defined(__i386__)
+static_assert(sizeof(OPENFILENAMEA) == 88, "OPENFILENAMEA is 88 bytes on 32-bit Windows");
+#endif
+
+// Each text NUL-terminated, the whole closed by a second NUL.
+static const char kFilter[] =
+    "音声ファイル (*.wav;*.mid;*.mp3)\0*.wav;*.mid;*.mp3\0"
+    "すべてのファイル (*.*)\0*.*\0";
+
+void ChooseSoundFile(HWND hwnd)
+{
+    // The platform may leave an error size in the buffer when it fails or is
+    // cancelled; the setting must not change then.
+    char previous[SOUND_PATH_SIZE];
+    lstrcpynA(previous, g_soundPath, SOUND_PATH_SIZE);
+
+    OPENFILENAMEA ofn;
+    ZeroMemory(&ofn, sizeof(ofn));
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = hwnd;
+    ofn.hInstance = g_hInstance;
+    ofn.lpstrFilter = kFilter;
+    ofn.lpstrFile = g_soundPath;
+    ofn.nMaxFile = SOUND_PATH_SIZE;
+    ofn.lpstrTitle = "音声ファイルを選んでください";
+    ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_EXPLORER
+        | OFN_LONGNAMES;
+
+    if (!GetOpenFileNameA(&ofn)) {
+        lstrcpynA(g_soundPath, previous, SOUND_PATH_SIZE);
+        return;
+    }
+    // Raises EN_CHANGE: the preview buttons follow the chosen file.
+    SetDlgItemTextA(hwnd, IDC_SOUNDFILE, g_soundPath);
+}

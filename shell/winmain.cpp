@@ -1,0 +1,95 @@
+// The entry: single instance, "/u" to close the running one, the hidden main
+// window, the start rule and the message loop.
+#include "shell/app.h"
+#include "core/rules.h"
+#include "res/resource.h"
+
+#include <commctrl.h>
+
+#if defined(__i386__)
+static_assert(sizeof(WNDCLASSEXA) == 48, "WNDCLASSEXA is 48 bytes on 32-bit Windows");
+#endif
+
+#define NAME_SIZE 128
+
+static BOOL IsCloseRequest(const char *cmdLine);
+static ATOM RegisterMainClass(HINSTANCE hInstance, const char *className);
+static int RunMessageLoop(void);
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow)
+{
+    (void)hPrevInstance;
+    (void)nCmdShow;
+    char className[NAME_SIZE];
+    char windowName[NAME_SIZE];
+    LoadStringA(hInstance, IDS_CLASSNAME, className, NAME_SIZE);
+    LoadStringA(hInstance, IDS_WINDOWNAME, windowName, NAME_SIZE);
+
+    // The running instance's window is hidden but found all the same.
+    HWND running = FindWindowA(className, windowName);
+
+    if (IsCloseRequest(lpCmdLine)) {
+        // Posted even when none runs (to NULL, which does nothing useful);
+        // the wait gives the running instance time to remove its icon.
+        PostMessageA(running, WM_CLOSE, 0, 0);
+        Sleep(1000);
+        return 0;
+    }
+    if (running)
+        return 0;
+
+    g_hInstance = hInstance;
+    g_msgTaskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    InitCommonControls();
+
+    if (!RegisterMainClass(hInstance, className)) {
+        MessageBoxA(NULL, "RegisterClassEx失敗。終了します。", windowName, MB_ICONERROR);
+        return 1;
+    }
+    // Never shown: it exists for the timer, the tray callbacks and the broadcasts.
+    g_hwndMain = CreateWindowExA(0, className, windowName,
+                                 WS_OVERLAPPEDWINDOW | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                                 CW_USEDEFAULT, 0, 100, 100, NULL, NULL, hInstance, NULL);
+    if (!g_hwndMain) {
+        MessageBoxA(NULL, "CreateWindow失敗。終了します。", windowName, MB_ICONERROR);
+        return 2;
+    }
+
+    OnStart();
+    return RunMessageLoop();
+}
+
+static BOOL IsCloseRequest(const char *cmdLine)
+{
+    // Lower case only, and nothing after the two characters is looked at.
+    return cmdLine[0] == '/' && cmdLine[1] == 'u';
+}
+
+static ATOM RegisterMainClass(HINSTANCE hInstance, const char *className)
+{
+    WNDCLASSEXA wc;
+    ZeroMemory(&wc, sizeof(wc));
+    wc.cbSize = sizeof(wc);
+    wc.style = 0;
+    wc.lpfnWndProc = MainWndProc;
+    wc.hInstance = hInstance;
+    wc.hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_RUNNING));
+    wc.hCursor = LoadCursorA(NULL, IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
+    wc.lpszClassName = className;
+    wc.hIconSm = (HICON)LoadImageA(hInstance, MAKEINTRESOURCEA(IDI_RUNNING), IMAGE_ICON,
+                                   16, 16, LR_DEFAULTCOLOR);
+    return RegisterClassExA(&wc);
+}
+
+static int RunMessageLoop(void)
+{
+    MSG msg;
+    ZeroMemory(&msg, sizeof(msg));
+    BOOL result;
+    while ((result = GetMessageA(&msg, NULL, 0, 0)) != 0 && result != -1) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return (int)msg.wParam;
+}

@@ -1,0 +1,143 @@
+// The interval arithmetic and the rules by which the dialog's entries are
+// accepted, with the program's own messages.
+#include "core/settings.h"
+#include "res/resource.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <string.h>
+
+namespace {
+
+struct SplitCase {
+    unsigned int ms, hours, minutes, seconds;
+};
+
+TEST(Interval, SplitDropsPartialSecondsAndDoesNotCapHours)
+{
+    const SplitCase cases[] = {
+        {10000u, 0, 0, 10},             // the default
+        {5400000u, 1, 30, 0},
+        {3600000u, 1, 0, 0},
+        {7200000u, 2, 0, 0},
+        {1500u, 0, 0, 1},               // the half second is not shown
+        {999u, 0, 0, 0},
+        {0u, 0, 0, 0},
+        {3599999000u, 999, 59, 59},
+        {4294967295u, 1193, 2, 47},     // from the registry: more than the dialog allows
+    };
+    for (const SplitCase &c : cases) {
+        unsigned int h = 77, m = 77, s = 77;
+        SplitInterval(c.ms, &h, &m, &s);
+        EXPECT_EQ(c.hours, h) << c.ms << " ms";
+        EXPECT_EQ(c.minutes, m) << c.ms << " ms";
+        EXPECT_EQ(c.seconds, s) << c.ms << " ms";
+    }
+}
+
+TEST(Interval, JoinGivesWholeSecondsUpToTheLargestInterval)
+{
+    EXPECT_EQ(0u, JoinInterval(0, 0, 0));
+    EXPECT_EQ(10000u, JoinInterval(0, 0, 10));
+    EXPECT_EQ(5400000u, JoinInterval(1, 30, 0));
+    EXPECT_EQ(3599999000u, JoinInterval(999, 59, 59));
+}
+
+TEST(Interval, RoundTripLosesOnlyTheMillisecondsBelowASecond)
+{
+    const unsigned int stored[] = {1500u, 10000u, 5400000u, 3599999000u, 61001u};
+    for (unsigned int ms : stored) {
+        unsigned int h, m, s;
+        SplitInterval(ms, &h, &m, &s);
+        EXPECT_EQ(ms / 1000u * 1000u, JoinInterval(h, m, s)) << ms << " ms";
+    }
+}
+
+// Messages as the program shows them, spelled out in code page 932 bytes so
+// that a wrong source or execution charset cannot pass unnoticed.
+const char kHoursBytes[] =
+    "0\x82\xa9\x82\xe7" "999\x82\xdc\x82\xc5\x82\xcc\x90\xae\x90\x94\x82\xf0"
+    "\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\x81\x42";
+const char kMinutesBytes[] =
+    "0\x82\xa9\x82\xe7" "59\x82\xdc\x82\xc5\x82\xcc\x90\xae\x90\x94\x82\xf0"
+    "\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\x81\x42";
+const char kPathBytes[] =
+    "\x89\xb9\x90\xba\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xcc\x8e\x77\x92\xe8"
+    "\x82\xaa\x96\xb3\x8c\xf8\x82\xc5\x82\xb7\x81\x42";
+
+struct ValidateCase {
+    const char *what;
+    NumberEntry hours, minutes, seconds;
+    const char *path;       // NULL: this test program itself, which exists
+    EntryField field;
+    const char *message;
+    int focusId;
+};
+
+char g_selfPath[MAX_PATH];
+
+const char *PathOf(const ValidateCase &c)
+{
+    if (c.path)
+        return c.path;
+    GetModuleFileNameA(NULL, g_selfPath, sizeof(g_selfPath));
+    return g_selfPath;
+}
+
+TEST(Validate, FirstFailingEntryWinsWithItsMessageAndFocus)
+{
+    const NumberEntry ok0 = {1, 0}, bad = {0, 0};
+    const ValidateCase cases[] = {
+        {"all zero is valid", ok0, ok0, ok0, NULL, ENTRY_NONE, NULL, 0},
+        {"largest values", {1, 999}, {1, 59}, {1, 59}, NULL, ENTRY_NONE, NULL, 0},
+        {"1000 hours", {1, 1000}, ok0, ok0, NULL, ENTRY_HOURS, kHoursBytes, IDC_HOURS},
+        {"empty hours field", bad, ok0, ok0, NULL, ENTRY_HOURS, kHoursBytes, IDC_HOURS},
+        {"60 minutes", ok0, {1, 60}, ok0, NULL, ENTRY_MINUTES, kMinutesBytes, IDC_MINUTES},
+        {"empty minutes field", ok0, bad, ok0, NULL, ENTRY_MINUTES, kMinutesBytes, IDC_MINUTES},
+        {"60 seconds", ok0, ok0, {1, 60}, NULL, ENTRY_SECONDS, kMinutesBytes, IDC_SECONDS},
+        {"huge seconds", ok0, ok0, {1, 4294967295u}, NULL, ENTRY_SECONDS, kMinutesBytes, IDC_SECONDS},
+        {"missing file", ok0, ok0, ok0, "C:\\no\\such\\file.wav", ENTRY_PATH, kPathBytes, IDC_BROWSE},
+        {"empty path", ok0, ok0, ok0, "", ENTRY_PATH, kPathBytes, IDC_BROWSE},
+        {"a directory passes", ok0, ok0, ok0, "C:\\windows", ENTRY_NONE, NULL, 0},
+        {"minutes and path wrong", ok0, {1, 75}, ok0, "C:\\no\\such.wav", ENTRY_MINUTES, kMinutesBytes, IDC_MINUTES},
+        {"everything wrong", bad, bad, bad, "", ENTRY_HOURS, kHoursBytes, IDC_HOURS},
+    };
+    for (const ValidateCase &c : cases) {
+        EntryFailure failure;
+        memset(&failure, 0xCC, sizeof(failure));
+        EntryField field = ValidateEntries(&c.hours, &c.minutes, &c.seconds, PathOf(c), &failure);
+        EXPECT_EQ(c.field, field) << c.what;
+        EXPECT_EQ(c.field, failure.field) << c.what;
+        if (c.message) {
+            ASSERT_NE(nullptr, failure.message) << c.what;
+            EXPECT_STREQ(c.message, failure.message) << c.what;
+            EXPECT_EQ(c.focusId, failure.focusId) << c.what;
+        }
+    }
+}
+
+TEST(Validate, DefaultsAreTheDocumentedOnes)
+{
+    EXPECT_EQ(10000u, g_intervalMs);
+    EXPECT_STREQ("Orvel.mp3", g_soundPath);
+}
+
+TEST(Validate, CutKeepsWholeDoubleByteCharacters)
+{
+    // "表" is 95 5C in code page 932: its trail byte is a backslash.
+    char text[16];
+    strcpy(text, "ab\x95\x5c" "c");
+    CutAtCharBoundary(text, 3);     // would split 表
+    EXPECT_STREQ("ab", text);
+    strcpy(text, "ab\x95\x5c" "c");
+    CutAtCharBoundary(text, 4);
+    EXPECT_STREQ("ab\x95\x5c", text);
+    strcpy(text, "\x83\x5c\x83\x5c");  // ソソ
+    CutAtCharBoundary(text, 3);
+    EXPECT_STREQ("\x83\x5c", text);
+    strcpy(text, "abc");
+    CutAtCharBoundary(text, 10);
+    EXPECT_STREQ("abc", text);
+}
+
+}  // namespace
