@@ -1,0 +1,357 @@
+"""The end-to-end tests' side of the rig: starting Windows programs under
+Wine, the driver, screenshots, real mouse and keys, the registry, synthesized
+test sounds and recordings of what Wine plays.
+
+Every process a test starts is ended by its own id when the test ends,
+whatever way it ends.
+"""
+import argparse
+import array
+import atexit
+import os
+import shlex
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+MAIN_CLASS = 'Halvory'
+MAIN_TITLE = 'Halvory ver. 1.1'
+WM_CLOSE = 0x0010
+WM_COMMAND = 0x0111
+WM_NULL = 0x0000
+WM_TRAYNOTIFY = 0x800A
+WM_RBUTTONUP = 0x0205
+IDM_EXIT, IDM_PAUSE, IDM_RESUME, IDM_SETTINGS = 100, 101, 102, 103
+
+# The first tray icon's cell on the 1024x768 virtual desktop.
+TRAY_ICON_CENTRE = (1014, 758)
+
+
+def _parse_args():
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument('--build', required=True)
+    parser.add_argument('--rig', required=True)
+    args, rest = parser.parse_known_args()
+    return args, rest
+
+
+def _read_env(rig):
+    env = dict(os.environ)
+    with open(os.path.join(rig, 'env.sh'), encoding='utf-8') as f:
+        for line in f:
+            line = line.strip()
+            if line.startswith('export '):
+                name, _, value = line[len('export '):].partition('=')
+                env[name] = shlex.split(value)[0] if value else ''
+    return env
+
+
+class Rig:
+    """One rig (display, prefix, sound sink) as the tests see it."""
+
+    def __init__(self, build, rig):
+        self.build = os.path.abspath(build)
+        self.rig = os.path.abspath(rig)
+        self.env = _read_env(self.rig)
+        self.wine = self.env['WINELOADER']
+        self.display = self.env['DISPLAY']
+        self.exe = os.path.join(self.build, 'halvory.exe')
+        self.driver_exe = os.path.join(self.build, 'tests', 'driver.exe')
+        self.tmp = tempfile.mkdtemp(prefix='e2e.', dir=os.path.join(self.rig, 'tmp'))
+        self.procs = []
+        atexit.register(self.kill_all)
+
+    # -- processes -------------------------------------------------------
+    def spawn(self, argv, env=None, cwd=None, log=None):
+        """Starts a process in the rig; it is ended by id at the end."""
+        log = log or os.path.join(self.tmp, 'proc%d.log' % len(self.procs))
+        out = open(log, 'wb')
+        p = subprocess.Popen(argv, env=env or self.env, cwd=cwd or self.tmp, stdin=subprocess.DEVNULL,
+                             stdout=out, stderr=subprocess.STDOUT)
+        p.log = log
+        self.procs.append(p)
+        return p
+
+    def wine_spawn(self, exe, *args, env=None, cwd=None, log=None):
+        return self.spawn([self.wine, exe] + list(args), env=env, cwd=cwd, log=log)
+
+    def kill_all(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+                try:
+                    p.wait(5)
+                except subprocess.TimeoutExpired:
+                    pass
+        self.procs = []
+
+    def driver(self, *args, check=True, timeout=30):
+        """Runs one driver command; returns its output."""
+        with tempfile.TemporaryFile() as out:
+            rc = subprocess.call([self.wine, self.driver_exe] + [str(a) for a in args], env=self.env,
+                                 stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
+                                 timeout=timeout, cwd=self.tmp)
+            out.seek(0)
+            text = out.read().decode('utf-8', 'replace')
+        if check and rc != 0:
+            raise AssertionError('driver %s failed (%d): %s' % (' '.join(map(str, args)), rc, text))
+        return text.strip()
+
+    # -- the program under test -------------------------------------------
+    def start_halvory(self, *args, cwd=None, env=None):
+        return self.wine_spawn(self.exe, *args, cwd=cwd, env=env)
+
+    def wait_main_window(self, timeout_ms=20000):
+        out = self.driver('wait', MAIN_CLASS, MAIN_TITLE, timeout_ms, check=False)
+        hwnd = int(out.split()[-1], 16) if out else 0
+        return hwnd
+
+    def main_window(self):
+        out = self.driver('find', MAIN_CLASS, MAIN_TITLE, check=False)
+        return int(out.split()[-1], 16) if out else 0
+
+    def post(self, hwnd, msg, wparam=0, lparam=0):
+        self.driver('post', hex(hwnd), msg, wparam, lparam)
+
+    def command(self, hwnd, command_id):
+        self.post(hwnd, WM_COMMAND, command_id, 0)
+
+    def close_leftovers(self):
+        """Ends a Halvory left running by an earlier test."""
+        hwnd = self.main_window()
+        if hwnd:
+            self.post(hwnd, WM_CLOSE)
+            self.driver('gone', hex(hwnd), 10000, check=False)
+
+    # -- registry (HKCU\Software\Orvel) ----------------------------------
+    def reg_clear(self):
+        self.driver('regdel')
+
+    def reg_set_wait(self, ms):
+        self.driver('regset-dword', 'Wait', ms)
+
+    def reg_set_sound(self, path):
+        self.driver('regset-sz', 'SoundFile', (path.encode('cp932') + b'\0').hex())
+
+    def reg_get(self, name):
+        """(type, bytes) of a value, or None when missing; 'nokey' when the key is absent."""
+        out = self.driver('regget', name)
+        if out == 'nokey':
+            return 'nokey'
+        if out == 'missing':
+            return None
+        kind, size, data = (out.split() + [''])[:3]
+        return int(kind), bytes.fromhex(data)
+
+    # -- screen and input --------------------------------------------------
+    def screenshot(self, path=None):
+        path = path or os.path.join(self.tmp, 'shot%.3f.png' % time.time())
+        subprocess.check_call(['import', '-display', self.display, '-window', 'root', path],
+                              env=self.env, stderr=subprocess.DEVNULL)
+        return path
+
+    def xdotool(self, *args):
+        subprocess.check_call(['xdotool'] + [str(a) for a in args], env=self.env)
+
+    def windows_path(self, path):
+        return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+def colour_counts(png, x, y, w, h, fuzz=10):
+    """Counts of pixels in a region by colour class: black, white, other."""
+    out = subprocess.check_output(['convert', png, '-crop', '%dx%d+%d+%d' % (w, h, x, y), '+repage',
+                                   '-depth', '8', 'txt:-'], text=True)
+    counts = {'black': 0, 'white': 0, 'other': 0}
+    limit = 255 * fuzz // 100
+    for line in out.splitlines()[1:]:
+        try:
+            rgb = line.split('(')[1].split(')')[0].split(',')[:3]
+            r, g, b = (int(float(v)) for v in rgb)
+        except (IndexError, ValueError):
+            continue
+        if max(r, g, b) <= limit:
+            counts['black'] += 1
+        elif min(r, g, b) >= 255 - limit:
+            counts['white'] += 1
+        else:
+            counts['other'] += 1
+    return counts
+
+
+def tray_look(png):
+    """'running' (light glyph on black), 'paused' (dark on white) or 'none'."""
+    cx, cy = TRAY_ICON_CENTRE
+    c = colour_counts(png, cx - 8, cy - 8, 16, 16)
+    if c['black'] >= 150 and c['white'] >= 20:
+        return 'running'
+    if c['white'] >= 150 and c['black'] >= 20:
+        return 'paused'
+    return 'none'
+
+
+# -- sounds ----------------------------------------------------------------
+def make_tone(path, freq, seconds, volume=0.5):
+    """A 16-bit tone of one pitch, with short fades so onsets are clean."""
+    args = ['sox', '-n', '-r', '44100', '-b', '16', '-c', '1', path, 'synth', str(seconds), 'sine',
+            str(freq), 'vol', str(volume), 'fade', '0.005', str(seconds), '0.01']
+    subprocess.check_call(args, stderr=subprocess.DEVNULL)
+    return path
+
+
+def make_two_part_tone(path, freq_a, freq_b, seconds_each):
+    """A WAV whose first half is one pitch and second half another."""
+    a = path + '.a.wav'
+    b = path + '.b.wav'
+    make_tone(a, freq_a, seconds_each)
+    make_tone(b, freq_b, seconds_each)
+    subprocess.check_call(['sox', a, b, path])
+    os.remove(a)
+    os.remove(b)
+    return path
+
+
+def make_mp3(path, freq, seconds):
+    wav = path + '.wav'
+    make_tone(wav, freq, seconds)
+    subprocess.check_call(['lame', '--quiet', '-b', '128', wav, path])
+    os.remove(wav)
+    return path
+
+
+RATE = 44100
+
+
+class Recorder:
+    """Records the rig's null sink in real time; onsets come from the samples.
+
+    Sample 0 is tied to the wall clock (time.monotonic) when the first data
+    arrives, so onsets can be set against events the test caused.
+    """
+
+    def __init__(self, rig):
+        self.rig = rig
+        self.samples = array.array('h')
+        self.t0 = None
+        self.proc = None
+        self.thread = None
+
+    def start(self):
+        env = dict(self.rig.env)
+        env.pop('LC_ALL', None)
+        self.proc = subprocess.Popen(['parec', '-d', 'cap.monitor', '--raw', '--format=s16le',
+                                      '--rate=%d' % RATE, '--channels=1', '--latency-msec=10'],
+                                     env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     stdin=subprocess.DEVNULL)
+        self.rig.procs.append(self.proc)
+        self.thread = threading.Thread(target=self._pump, daemon=True)
+        self.thread.start()
+        deadline = time.monotonic() + 5
+        while self.t0 is None and time.monotonic() < deadline:
+            time.sleep(0.01)
+        if self.t0 is None:
+            raise AssertionError('the recorder gave no data')
+        return self
+
+    def _pump(self):
+        fd = self.proc.stdout.fileno()
+        pending = b''
+        while True:
+            chunk = os.read(fd, 8820)
+            if not chunk:
+                break
+            if self.t0 is None:
+                self.t0 = time.monotonic() - (len(chunk) // 2) / RATE
+            pending += chunk
+            usable = len(pending) // 2 * 2
+            self.samples.frombytes(pending[:usable])
+            pending = pending[usable:]
+
+    def now(self):
+        """Seconds of recording so far, on the recording's clock."""
+        return len(self.samples) / RATE
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(5)
+        if self.thread:
+            self.thread.join(5)
+        return self
+
+    def at(self, t_monotonic):
+        """A wall-clock instant as a time on the recording."""
+        return t_monotonic - self.t0
+
+    def sounds(self, threshold_dbfs=-30.0, merge_gap=0.03):
+        """[(start, end, freq)] of every stretch of sound, times in seconds
+        of the recording; freq from zero crossings."""
+        limit = int(32768 * 10 ** (threshold_dbfs / 20))
+        s = self.samples
+        gap = int(merge_gap * RATE)
+        spans = []
+        start = None
+        last = None
+        for i in range(len(s)):
+            if abs(s[i]) > limit:
+                if start is None:
+                    start = i
+                elif i - last > gap:
+                    spans.append((start, last))
+                    start = i
+                last = i
+        if start is not None:
+            spans.append((start, last))
+        result = []
+        for a, b in spans:
+            result.append((a / RATE, b / RATE, self._freq(a, b)))
+        return result
+
+    def _freq(self, a, b):
+        s = self.samples
+        crossings = 0
+        for i in range(a + 1, b + 1):
+            if (s[i - 1] < 0) != (s[i] < 0):
+                crossings += 1
+        duration = max(b - a, 1) / RATE
+        return crossings / 2 / duration
+
+    def freq_between(self, t_from, t_to):
+        a = max(0, int(t_from * RATE))
+        b = min(len(self.samples) - 1, int(t_to * RATE))
+        if b <= a:
+            return 0.0
+        return self._freq(a, b)
+
+    def save_wav(self, path):
+        import wave
+        with wave.open(path, 'wb') as w:
+            w.setnchannels(1)
+            w.setsampwidth(2)
+            w.setframerate(RATE)
+            w.writeframes(self.samples.tobytes())
+
+
+# -- running a test file -------------------------------------------------------
+RIG = None
+
+
+def main():
+    """Runs the calling module's unittest cases inside the rig."""
+    global RIG
+    args, rest = _parse_args()
+    RIG = Rig(args.build, args.rig)
+
+    def on_signal(signum, frame):
+        RIG.kill_all()
+        sys.exit(1)
+    signal.signal(signal.SIGTERM, on_signal)
+    try:
+        unittest.main(module='__main__', argv=[sys.argv[0]] + rest, verbosity=2)
+    finally:
+        RIG.kill_all()
