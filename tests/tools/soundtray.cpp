@@ -1,0 +1,232 @@
+// A stage for the sound player and the tray icon: the real player and tray
+// code, a hidden window as the main window, and commands read one per line
+// from standard input. Each command is carried out on the window's thread
+// (posted to the window as WM_APP + n, like the program's own events) and
+// answered on standard output with "ok NAME TICK" once it has returned, so
+// the test knows exactly when a play was started or an icon was changed.
+//
+//   path HEX      sets the sound path buffer to these code page 932 bytes
+//   start         StartSound
+//   restart       RestartSound
+//   stop          StopSound
+//   add           AddTrayIcon
+//   paused        ShowPausedIcon
+//   running       ShowRunningIcon
+//   remove        RemoveTrayIcon
+//   device        prints the device id the player holds now
+//   windows       lists the visible top-level windows (answered by the
+//                 reader thread, so it answers even while the window's
+//                 thread is stuck in a modal box)
+//   quit          ends the program
+//
+// The sound path starts empty, so a start before any "path" opens nothing.
+#include "core/settings.h"
+#include "shell/app.h"
+#include "shell/tray.h"
+#include "sound/player.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+#include <stdio.h>
+#include <string.h>
+
+extern MCI_OPEN_PARMSA g_mciOpen;
+
+enum Command {
+    CMD_PATH = WM_APP + 100,
+    CMD_START,
+    CMD_RESTART,
+    CMD_STOP,
+    CMD_ADD,
+    CMD_PAUSED,
+    CMD_RUNNING,
+    CMD_REMOVE,
+    CMD_DEVICE,
+    CMD_QUIT
+};
+
+static const struct {
+    const char *name;
+    UINT message;
+} g_commands[] = {
+    {"path", CMD_PATH},       {"start", CMD_START},     {"restart", CMD_RESTART},
+    {"stop", CMD_STOP},       {"add", CMD_ADD},         {"paused", CMD_PAUSED},
+    {"running", CMD_RUNNING}, {"remove", CMD_REMOVE},   {"device", CMD_DEVICE},
+    {"quit", CMD_QUIT},
+};
+
+// The bytes of the last "path" line, handed to the window's thread.
+static char g_pendingPath[SOUND_PATH_SIZE];
+static CRITICAL_SECTION g_outLock;
+
+static void Answer(const char *format, ...)
+{
+    char buffer[1024];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(buffer, sizeof(buffer), format, args);
+    va_end(args);
+    DWORD written;
+    EnterCriticalSection(&g_outLock);
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), buffer, (DWORD)n, &written, NULL);
+    LeaveCriticalSection(&g_outLock);
+}
+
+static BOOL CALLBACK ListWindow(HWND hwnd, LPARAM)
+{
+    if (!IsWindowVisible(hwnd))
+        return TRUE;
+    char cls[128], title[256];
+    GetClassNameA(hwnd, cls, sizeof(cls));
+    title[0] = '\0';
+    DWORD_PTR length = 0;
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof(title), (LPARAM)title, SMTO_ABORTIFHUNG, 2000, &length);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    Answer("window 0x%llx pid=%lu own=%d class=%s title=%s\n", (unsigned long long)(ULONG_PTR)hwnd,
+           (unsigned long)pid, pid == GetCurrentProcessId() ? 1 : 0, cls, title);
+    return TRUE;
+}
+
+static int HexToBytes(const char *hex, char *bytes, int max)
+{
+    int n = 0;
+    while (hex[0] && hex[1] && n < max) {
+        char pair[3] = {hex[0], hex[1], 0};
+        bytes[n++] = (char)strtoul(pair, NULL, 16);
+        hex += 2;
+    }
+    return n;
+}
+
+static void RunLine(char *line)
+{
+    char *arg = strchr(line, ' ');
+    if (arg)
+        *arg++ = '\0';
+    if (!strcmp(line, "windows")) {
+        EnumWindows(ListWindow, 0);
+        Answer("ok windows %lu\n", (unsigned long)GetTickCount());
+        return;
+    }
+    for (size_t i = 0; i < sizeof(g_commands) / sizeof(g_commands[0]); i++) {
+        if (strcmp(line, g_commands[i].name))
+            continue;
+        if (g_commands[i].message == CMD_PATH) {
+            int n = arg ? HexToBytes(arg, g_pendingPath, SOUND_PATH_SIZE - 1) : 0;
+            g_pendingPath[n] = '\0';
+        }
+        PostMessageA(g_hwndMain, g_commands[i].message, 0, 0);
+        return;
+    }
+    Answer("error unknown %s\n", line);
+}
+
+// Reads standard input line by line; ends the program when it closes.
+static DWORD WINAPI ReadCommands(LPVOID)
+{
+    char line[1024];
+    int used = 0;
+    for (;;) {
+        char c;
+        DWORD got = 0;
+        if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, NULL) || got == 0)
+            break;
+        if (c == '\r')
+            continue;
+        if (c != '\n') {
+            if (used < (int)sizeof(line) - 1)
+                line[used++] = c;
+            continue;
+        }
+        line[used] = '\0';
+        used = 0;
+        if (line[0])
+            RunLine(line);
+    }
+    PostMessageA(g_hwndMain, CMD_QUIT, 0, 0);
+    return 0;
+}
+
+static LRESULT CALLBACK StageWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const char *done = NULL;
+    switch (message) {
+    case CMD_PATH:
+        lstrcpynA(g_soundPath, g_pendingPath, SOUND_PATH_SIZE);
+        done = "path";
+        break;
+    case CMD_START:
+        StartSound();
+        done = "start";
+        break;
+    case CMD_RESTART:
+        RestartSound();
+        done = "restart";
+        break;
+    case CMD_STOP:
+        StopSound();
+        done = "stop";
+        break;
+    case CMD_ADD:
+        AddTrayIcon(hwnd);
+        done = "add";
+        break;
+    case CMD_PAUSED:
+        ShowPausedIcon(hwnd);
+        done = "paused";
+        break;
+    case CMD_RUNNING:
+        ShowRunningIcon(hwnd);
+        done = "running";
+        break;
+    case CMD_REMOVE:
+        RemoveTrayIcon(hwnd);
+        done = "remove";
+        break;
+    case CMD_DEVICE:
+        Answer("device %u\n", (unsigned)g_mciOpen.wDeviceID);
+        done = "device";
+        break;
+    case CMD_QUIT:
+        Answer("ok quit %lu\n", (unsigned long)GetTickCount());
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+    Answer("ok %s %lu\n", done, (unsigned long)GetTickCount());
+    return 0;
+}
+
+int main(void)
+{
+    InitializeCriticalSection(&g_outLock);
+    g_hInstance = GetModuleHandleA(NULL);
+    g_soundPath[0] = '\0';
+
+    WNDCLASSEXA wc;
+    ZeroMemory(&wc, sizeof(wc));
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = StageWndProc;
+    wc.hInstance = g_hInstance;
+    wc.lpszClassName = "HalvorySoundTrayStage";
+    RegisterClassExA(&wc);
+    // An ordinary top-level window that is never shown, like the program's.
+    g_hwndMain = CreateWindowExA(0, wc.lpszClassName, "Halvory sound and tray stage", WS_OVERLAPPEDWINDOW,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL,
+                                 g_hInstance, NULL);
+    if (!g_hwndMain) {
+        Answer("error window\n");
+        return 1;
+    }
+    Answer("ready 0x%llx %lu\n", (unsigned long long)(ULONG_PTR)g_hwndMain, (unsigned long)GetTickCount());
+    CreateThread(NULL, 0, ReadCommands, NULL, 0, NULL);
+
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return 0;
+}

@@ -1,0 +1,220 @@
+// The tray record exactly as the shell receives it. The shell call is taken
+// over at link time: calls to an imported function go through its import
+// pointer __imp_Shell_NotifyIconA, and defining that pointer here makes the
+// linker use ours instead of pulling shell32's. Every case checks that the
+// stand-in was reached, so a build that still calls the real shell fails.
+#include "shell/app.h"
+#include "shell/tray.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shellapi.h>
+#include <string.h>
+
+namespace {
+
+struct SeenCall {
+    DWORD action;
+    NOTIFYICONDATAA record;
+    BOOL iconAlive;        // the icon was a valid icon while the shell had it
+    int width, height;     // its size
+    int dark, light;       // its pixels, by brightness
+};
+
+SeenCall g_seen[8];
+int g_calls = 0;
+BOOL g_shellResult = TRUE;
+
+// The icon's colour pixels, sorted into dark and light.
+void MeasureIcon(HICON icon, SeenCall *call)
+{
+    ICONINFO info;
+    call->iconAlive = GetIconInfo(icon, &info);
+    if (!call->iconAlive)
+        return;
+    BITMAP bm;
+    GetObjectA(info.hbmColor, sizeof(bm), &bm);
+    call->width = bm.bmWidth;
+    call->height = bm.bmHeight;
+    BITMAPINFO bi;
+    ZeroMemory(&bi, sizeof(bi));
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = bm.bmWidth;
+    bi.bmiHeader.biHeight = bm.bmHeight;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    static DWORD pixels[64 * 64];
+    HDC dc = GetDC(NULL);
+    int rows = 0;
+    if (bm.bmWidth <= 64 && bm.bmHeight <= 64)
+        rows = GetDIBits(dc, info.hbmColor, 0, bm.bmHeight, pixels, &bi, DIB_RGB_COLORS);
+    ReleaseDC(NULL, dc);
+    for (int i = 0; i < rows * bm.bmWidth; i++) {
+        int sum = (pixels[i] & 0xFF) + ((pixels[i] >> 8) & 0xFF) + ((pixels[i] >> 16) & 0xFF);
+        if (sum < 3 * 64)
+            call->dark++;
+        else if (sum > 3 * 192)
+            call->light++;
+    }
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+}
+
+extern "C" BOOL WINAPI StandInShellNotifyIconA(DWORD action, PNOTIFYICONDATAA data)
+{
+    if (g_calls >= 8)
+        return FALSE;
+    SeenCall *call = &g_seen[g_calls++];
+    ZeroMemory(call, sizeof(*call));
+    call->action = action;
+    // The shell reads only cbSize bytes; copy no more than that.
+    memcpy(&call->record, data, data->cbSize < sizeof(NOTIFYICONDATAA) ? data->cbSize : sizeof(NOTIFYICONDATAA));
+    if (data->hIcon)
+        MeasureIcon(data->hIcon, call);
+    return g_shellResult;
+}
+
+}  // namespace
+
+extern "C" {
+BOOL(WINAPI *__imp_Shell_NotifyIconA)(DWORD, PNOTIFYICONDATAA) = StandInShellNotifyIconA;
+}
+
+namespace {
+
+// Whether a handle is still an icon.
+bool IconExists(HICON icon)
+{
+    ICONINFO info;
+    if (!GetIconInfo(icon, &info))
+        return false;
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return true;
+}
+
+class TrayRecord : public ::testing::Test {
+protected:
+    HWND hwnd_ = NULL;
+
+    void SetUp() override
+    {
+        g_hInstance = GetModuleHandleA(NULL);
+        hwnd_ = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, g_hInstance, NULL);
+        ASSERT_TRUE(hwnd_ != NULL);
+        g_hwndMain = hwnd_;
+        g_calls = 0;
+        g_shellResult = TRUE;
+        ZeroMemory(g_seen, sizeof(g_seen));
+    }
+
+    void TearDown() override
+    {
+        DestroyWindow(hwnd_);
+        g_hwndMain = NULL;
+    }
+
+    // The fields every call shares.
+    void ExpectCommonFields(const SeenCall &call)
+    {
+        EXPECT_EQ((DWORD)NOTIFYICONDATAA_V1_SIZE, call.record.cbSize);
+        EXPECT_EQ(hwnd_, call.record.hWnd);
+        EXPECT_EQ(0u, call.record.uID);
+        EXPECT_EQ(7u, call.record.uFlags);
+        EXPECT_EQ(0x800Au, call.record.uCallbackMessage);
+    }
+
+    void ExpectSmallIcon(const SeenCall &call)
+    {
+        EXPECT_TRUE(call.iconAlive);
+        EXPECT_EQ(GetSystemMetrics(SM_CXSMICON), call.width);
+        EXPECT_EQ(GetSystemMetrics(SM_CYSMICON), call.height);
+    }
+};
+
+// The running look: a light glyph on a dark square, the fixed tooltip, and
+// the icon gone once the call has returned.
+TEST_F(TrayRecord, AddAndRunningCarryTheRunningLook)
+{
+    AddTrayIcon(hwnd_);
+    ShowRunningIcon(hwnd_);
+    ASSERT_EQ(2, g_calls) << "the shell stand-in was not reached";
+    EXPECT_EQ((DWORD)NIM_ADD, g_seen[0].action);
+    EXPECT_EQ((DWORD)NIM_MODIFY, g_seen[1].action);
+    for (int i = 0; i < 2; i++) {
+        SCOPED_TRACE(i);
+        const SeenCall &call = g_seen[i];
+        ExpectCommonFields(call);
+        ASSERT_TRUE(call.record.hIcon != NULL);
+        ExpectSmallIcon(call);
+        EXPECT_GT(call.dark, call.light) << "running look must be mostly dark";
+        EXPECT_GT(call.light, 0);
+        EXPECT_STREQ("Halvory ver. 1.2", call.record.szTip);
+        EXPECT_FALSE(IconExists(call.record.hIcon)) << "icon handle left open";
+    }
+}
+
+// The paused look: the same glyph dark on a light square, and the tooltip
+// with its code page 932 suffix.
+TEST_F(TrayRecord, PausedCarriesThePausedLook)
+{
+    ShowPausedIcon(hwnd_);
+    ASSERT_EQ(1, g_calls) << "the shell stand-in was not reached";
+    const SeenCall &call = g_seen[0];
+    EXPECT_EQ((DWORD)NIM_MODIFY, call.action);
+    ExpectCommonFields(call);
+    ASSERT_TRUE(call.record.hIcon != NULL);
+    ExpectSmallIcon(call);
+    EXPECT_GT(call.light, call.dark) << "paused look must be mostly light";
+    EXPECT_GT(call.dark, 0);
+    const char expected[] = "Halvory ver. 1.2 (\x92\xe2\x8e\x7e\x92\x86)";
+    EXPECT_EQ(0, memcmp(expected, call.record.szTip, sizeof(expected)))
+        << "tooltip: " << call.record.szTip;
+    EXPECT_FALSE(IconExists(call.record.hIcon)) << "icon handle left open";
+}
+
+// The removal names the same icon (window, id 0) with every flag still set,
+// no picture and an empty tooltip.
+TEST_F(TrayRecord, RemoveCarriesNoIconAndNoTip)
+{
+    RemoveTrayIcon(hwnd_);
+    ASSERT_EQ(1, g_calls) << "the shell stand-in was not reached";
+    const SeenCall &call = g_seen[0];
+    EXPECT_EQ((DWORD)NIM_DELETE, call.action);
+    ExpectCommonFields(call);
+    EXPECT_TRUE(call.record.hIcon == NULL);
+    EXPECT_EQ('\0', call.record.szTip[0]);
+}
+
+// A tooltip longer than the record holds is cut to 63 bytes and a NUL; the
+// shell's answer is passed back; a given icon is destroyed even when the
+// shell refuses the call.
+TEST_F(TrayRecord, LongTipIsCutAndIconIsDestroyedEvenOnFailure)
+{
+    char tip[101];
+    for (int i = 0; i < 100; i++)
+        tip[i] = (char)('A' + i % 26);
+    tip[100] = '\0';
+    HICON icon = (HICON)LoadImageA(g_hInstance, MAKEINTRESOURCEA(1), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
+    ASSERT_TRUE(icon != NULL);
+    ASSERT_TRUE(IconExists(icon));
+
+    g_shellResult = FALSE;
+    EXPECT_FALSE(NotifyTray(hwnd_, NIM_MODIFY, tip, icon));
+    ASSERT_EQ(1, g_calls) << "the shell stand-in was not reached";
+    const SeenCall &call = g_seen[0];
+    EXPECT_EQ(0, memcmp(tip, call.record.szTip, 63));
+    EXPECT_EQ('\0', call.record.szTip[63]);
+    EXPECT_EQ(63u, strlen(call.record.szTip));
+    EXPECT_TRUE(call.iconAlive);
+    EXPECT_FALSE(IconExists(icon)) << "icon handle left open after a refused call";
+
+    g_shellResult = TRUE;
+    EXPECT_TRUE(NotifyTray(hwnd_, NIM_ADD, NULL, NULL));
+    ASSERT_EQ(2, g_calls);
+    EXPECT_EQ('\0', g_seen[1].record.szTip[0]);
+    EXPECT_TRUE(g_seen[1].record.hIcon == NULL);
+}
+
+}  // namespace
