@@ -185,12 +185,20 @@ def colour_counts(png, x, y, w, h, fuzz=10):
 
 
 def tray_look(png):
-    """'running' (light glyph on black), 'paused' (dark on white) or 'none'."""
+    """'running' (light glyph on black), 'paused' (dark on white) or 'none'.
+
+    Measured on Wine 8's taskbar, whose background is pure white: the
+    running look's 16x16 cell counts 160 black, 68 white, 28 other pixels,
+    the paused look the reverse (68 black, 160 white), an empty cell 256
+    white (taskbar shown for another icon) or 256 other (taskbar hidden,
+    desktop blue). The glyph's own colour must be there in a glyph-sized
+    amount, so neither an empty white cell nor a solid square passes.
+    """
     cx, cy = TRAY_ICON_CENTRE
     c = colour_counts(png, cx - 8, cy - 8, 16, 16)
-    if c['black'] >= 150 and c['white'] >= 20:
+    if c['black'] >= 120 and 30 <= c['white'] <= 110:
         return 'running'
-    if c['white'] >= 150 and c['black'] >= 20:
+    if c['white'] >= 120 and 30 <= c['black'] <= 110:
         return 'paused'
     return 'none'
 

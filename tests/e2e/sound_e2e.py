@@ -1,0 +1,240 @@
+"""The sound player on Wine's real media control interface: what is heard
+(recorded from the rig's sink) and which commands were sent (Wine's trace).
+
+One stage process runs the whole scene once, with the recorder on; the cases
+below each judge one part of it. Every test sound has its own pitch, so the
+recording tells which file (and which part of a file) was playing.
+"""
+import os
+import time
+import unittest
+
+import harness
+import mcitrace
+from mcitrace import MCI_NOTIFY, MCI_WAIT, MCI_OPEN_ELEMENT
+from soundtraylib import Stage, make_midi
+
+SHORT_HZ = 440          # the first short WAV
+OTHER_HZ = 550          # the short WAV the path is switched to
+FIRST_PART_HZ = 330     # the long WAV: first part ...
+SECOND_PART_HZ = 880    # ... and second part
+MP3_HZ = 660
+PART_SECONDS = 0.9
+
+# How late a WAV may start after the play returned on a loaded machine, and
+# an MP3 (Wine's MPEG device starts ~250 ms late).
+WAV_SLACK = 0.6
+MP3_SLACK = 1.0
+
+
+def near(freq, want, tolerance=0.05):
+    return abs(freq - want) <= want * tolerance
+
+
+class Scene:
+    """What one run of the scene left behind."""
+    sounds = []          # [(start, end, freq)] on the recording's clock
+    at = {}              # step name -> when its command was answered (recording's clock)
+    sent = {}            # step name -> when its command was sent
+    devices = {}         # step name -> device id the player held after it
+    calls = []           # the traced MCI commands
+    windows_before = []
+    windows_after = []
+    files = {}
+
+
+def setUpModule():
+    rig = harness.RIG
+    d = rig.tmp
+    f = Scene.files
+    f['short'] = harness.make_tone(os.path.join(d, 'short.wav'), SHORT_HZ, 0.4)
+    f['other'] = harness.make_tone(os.path.join(d, 'other.wav'), OTHER_HZ, 0.4)
+    f['long'] = harness.make_two_part_tone(os.path.join(d, 'long.wav'), FIRST_PART_HZ, SECOND_PART_HZ,
+                                           PART_SECONDS)
+    f['mp3'] = harness.make_mp3(os.path.join(d, 'tone.mp3'), MP3_HZ, 0.6)
+    f['midi'] = make_midi(os.path.join(d, 'tune.mid'))
+    f['missing'] = os.path.join(d, 'missing.wav')
+    f['unknown'] = os.path.join(d, 'noise.xyz')
+    with open(f['unknown'], 'wb') as out:
+        out.write(b'RIFF' + bytes(200))
+
+    stage = Stage(rig, trace=True, name='sound')
+    recorder = harness.Recorder(rig).start()
+    try:
+        def step(name, command, wait):
+            t, _ = stage.cmd(command)
+            Scene.at[name] = recorder.at(t)
+            Scene.sent[name] = recorder.at(stage.sent)
+            Scene.devices[name] = stage.device()
+            time.sleep(wait)
+
+        step('first-stop', 'stop', 0.1)
+        stage.set_path(f['short'])
+        step('short', 'start', 0.9)
+        step('short-again', 'restart', 0.9)
+        stage.set_path(f['other'])
+        step('other', 'restart', 0.9)
+        stage.set_path(f['long'])
+        step('long', 'restart', PART_SECONDS + 0.45)
+        Scene.at['long-cut'] = recorder.at(time.monotonic())
+        step('long-again', 'restart', 2 * PART_SECONDS + 0.3)
+        stage.set_path(f['mp3'])
+        step('mp3', 'restart', 1.4)
+        Scene.windows_before = stage.windows()
+        stage.set_path(f['midi'])
+        step('midi', 'restart', 0.4)
+        stage.set_path(f['missing'])
+        step('missing', 'restart', 0.9)
+        stage.set_path(f['unknown'])
+        step('unknown', 'restart', 0.9)
+        Scene.windows_after = stage.windows()
+        step('last-stop', 'stop', 0)
+    finally:
+        recorder.stop()
+        stage.quit()
+    Scene.sounds = recorder.sounds()
+    Scene.calls = stage.calls()
+    recorder.save_wav(os.path.join(d, 'sound_e2e.wav'))
+    print('\nheard (start, end, Hz):')
+    for s, e, hz in Scene.sounds:
+        print('  %.3f-%.3f (%.3f s) %.0f Hz' % (s, e, e - s, hz))
+    print('steps: ' + ', '.join('%s=%.3f' % kv for kv in sorted(Scene.at.items(), key=lambda kv: kv[1])))
+    print('traced:\n' + mcitrace.describe(Scene.calls))
+    Scene.recorder = recorder
+
+
+def sound_after(name, slack):
+    """The first stretch of sound that began between the sending of a
+    step's command and slack seconds after its answer."""
+    for s, e, hz in Scene.sounds:
+        if Scene.sent[name] <= s <= Scene.at[name] + slack:
+            return s, e, hz
+    return None
+
+
+class Heard(unittest.TestCase):
+    def test_a_short_wav_is_heard_with_its_pitch_each_time_it_starts(self):
+        for name, hz in (('short', SHORT_HZ), ('short-again', SHORT_HZ), ('other', OTHER_HZ)):
+            found = sound_after(name, WAV_SLACK)
+            self.assertIsNotNone(found, '%s: nothing heard; heard %s' % (name, Scene.sounds))
+            start, end, freq = found
+            self.assertTrue(near(freq, hz), '%s: heard %.0f Hz, want %d' % (name, freq, hz))
+            self.assertTrue(0.25 <= end - start <= 0.6, '%s: lasted %.3f s' % (name, end - start))
+        # Nothing at all before the first play.
+        self.assertTrue(all(s >= Scene.sent['short'] for s, _, _ in Scene.sounds), Scene.sounds)
+
+    def test_restart_plays_the_file_again_from_its_beginning(self):
+        rec = Scene.recorder
+        # The long file had reached its second part when it was restarted ...
+        cut = Scene.at['long-cut']
+        before = rec.freq_between(cut - 0.35, cut - 0.05)
+        self.assertTrue(near(before, SECOND_PART_HZ), 'before the restart: %.0f Hz' % before)
+        # ... and right after the restart its first part is heard again,
+        # not the rest of the second part.
+        t = Scene.at['long-again']
+        after = rec.freq_between(t + 0.15, t + 0.6)
+        self.assertTrue(near(after, FIRST_PART_HZ), 'after the restart: %.0f Hz' % after)
+        # It then plays on into its second part: a whole new play.
+        later = rec.freq_between(t + PART_SECONDS + 0.2, t + PART_SECONDS + 0.6)
+        self.assertTrue(near(later, SECOND_PART_HZ), 'later: %.0f Hz' % later)
+
+    def test_an_mp3_is_heard(self):
+        found = sound_after('mp3', MP3_SLACK)
+        self.assertIsNotNone(found, 'nothing heard; heard %s' % Scene.sounds)
+        self.assertTrue(near(found[2], MP3_HZ), 'heard %.0f Hz' % found[2])
+
+    def test_missing_and_unknown_files_play_nothing_and_show_nothing(self):
+        for name in ('missing', 'unknown'):
+            # From the sending of the command to the next one: nothing.
+            t = Scene.at[name]
+            heard = [s for s in Scene.sounds if s[1] >= Scene.sent[name] and s[0] <= t + 0.85]
+            self.assertEqual([], heard, '%s: something was heard' % name)
+        self.assertEqual(Scene.windows_before, Scene.windows_after,
+                         'a window appeared while the bad files were played')
+        self.assertFalse([w for w in Scene.windows_after if w[2]], 'the stage shows a window')
+
+
+class Commands(unittest.TestCase):
+    def expect(self, call, command, device, flags):
+        self.assertEqual((command, device, flags), (call.command, call.device, call.flags),
+                         mcitrace.describe([call]))
+
+    def restarts(self):
+        """The traced calls cut into the scene's steps: 2 calls for the
+        first stop, 2 for the start, 4 for every restart, 2 for the last stop."""
+        calls = list(Scene.calls)
+        names = ['first-stop', 'short', 'short-again', 'other', 'long', 'long-again', 'mp3', 'midi',
+                 'missing', 'unknown', 'last-stop']
+        sizes = [2, 2, 4, 4, 4, 4, 4, 4, 4, 4, 2]
+        self.assertEqual(sum(sizes), len(calls),
+                         'unexpected number of commands:\n' + mcitrace.describe(calls))
+        steps = {}
+        for name, size in zip(names, sizes):
+            steps[name], calls = calls[:size], calls[size:]
+        return steps
+
+    def expect_open_and_play(self, calls, path, driver):
+        open_, play = calls
+        self.expect(open_, 'MCI_OPEN', 0, MCI_OPEN_ELEMENT)
+        self.assertEqual(harness.RIG.windows_path(path), open_.element)
+        if driver != 'any':
+            self.assertEqual(driver, open_.driver)
+        self.expect(play, 'MCI_PLAY', open_.opened if open_.rc == 0 else play.device, MCI_NOTIFY)
+        return open_, play
+
+    def test_stop_open_play_and_restart_follow_the_rules(self):
+        steps = self.restarts()
+        f = Scene.files
+        # The first stop: stop then close, both waiting, to device 0.
+        stop, close = steps['first-stop']
+        self.expect(stop, 'MCI_STOP', 0, MCI_WAIT)
+        self.expect(close, 'MCI_CLOSE', 0, MCI_WAIT)
+        # The start: an open naming the file alone, then a notified play to
+        # the device it opened, which is the id the player keeps.
+        open_, play = self.expect_open_and_play(steps['short'], f['short'], 'WAVEAUDIO')
+        self.assertEqual(0, open_.rc)
+        self.assertEqual(0, play.rc)
+        self.assertEqual(Scene.devices['short'], play.device)
+        # A restart: stop and close (waiting) of that device, a fresh open
+        # and play.
+        previous = play.device
+        for name in ('short-again', 'other', 'long', 'long-again', 'mp3'):
+            stop, close = steps[name][:2]
+            self.expect(stop, 'MCI_STOP', previous, MCI_WAIT)
+            self.expect(close, 'MCI_CLOSE', previous, MCI_WAIT)
+            self.assertEqual(0, close.rc, '%s: the device was not open' % name)
+            path = f[{'short-again': 'short', 'long-again': 'long'}.get(name, name)]
+            driver = 'MPEGVIDEO' if name == 'mp3' else 'WAVEAUDIO'
+            open_, play = self.expect_open_and_play(steps[name][2:], path, driver)
+            self.assertEqual((0, 0), (open_.rc, play.rc), name)
+            self.assertEqual(Scene.devices[name], play.device)
+            previous = play.device
+        # The last stop goes to the id the last open left.
+        stop, close = steps['last-stop']
+        self.expect(stop, 'MCI_STOP', Scene.devices['unknown'], MCI_WAIT)
+        self.expect(close, 'MCI_CLOSE', Scene.devices['unknown'], MCI_WAIT)
+
+    def test_path_change_is_taken_by_the_next_start_alone(self):
+        steps = self.restarts()
+        # Between the play of the old file and the open of the new one come
+        # only the restart's stop and close: nothing reacts to the change.
+        other = steps['other']
+        self.assertEqual(['MCI_STOP', 'MCI_CLOSE', 'MCI_OPEN', 'MCI_PLAY'], [c.command for c in other])
+        self.assertEqual(harness.RIG.windows_path(Scene.files['other']), other[2].element)
+
+    def test_midi_goes_to_the_sequencer_and_bad_files_fail_quietly(self):
+        steps = self.restarts()
+        f = Scene.files
+        open_, play = self.expect_open_and_play(steps['midi'][2:], f['midi'], 'SEQUENCER')
+        self.assertEqual((0, 0), (open_.rc, play.rc))
+        # A missing file: the open fails; the play goes to whatever id the
+        # player holds, and so do the next stop and close.
+        for name, driver in (('missing', 'any'), ('unknown', None)):
+            open_, play = self.expect_open_and_play(steps[name][2:], f[name], driver)
+            self.assertNotEqual(0, open_.rc, '%s: the open succeeded' % name)
+            self.assertEqual(Scene.devices[name], play.device, name)
+            self.assertNotEqual(0, play.rc, '%s: the play succeeded' % name)
+
+
+if __name__ == '__main__':
+    harness.main()
