@@ -89,10 +89,16 @@ static int IsLeadByte932(unsigned char c)
 void CutAtCharBoundary(char *text, int maxBytes)
 {
     // Walk whole characters; a trail byte may look like anything (even '\\'),
-    // so only a walk from the start knows where characters begin.
+    // so only a walk from the start knows where characters begin. A lead byte
+    // whose trail is missing (the platform cut the text inside a character) is
+    // half a character too: kept, it would swallow the NUL when the text is
+    // converted, and the stored path would have no end.
     int i = 0;
     while (text[i] != '\0') {
-        int width = (IsLeadByte932((unsigned char)text[i]) && text[i + 1] != '\0') ? 2 : 1;
+        int lead = IsLeadByte932((unsigned char)text[i]);
+        if (lead && text[i + 1] == '\0')
+            break;
+        int width = lead ? 2 : 1;
         if (i + width > maxBytes)
             break;
         i += width;

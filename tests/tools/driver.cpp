@@ -15,6 +15,14 @@
 //   children HWND                    "info" for every child window, in Z (template) order
 //   focus HWND                       the control id that has the focus in HWND's thread
 //   foreground                       the foreground window
+//   windows CLASS TITLE              every matching top-level window ("-" for any):
+//                                    hwnd, owner, visible and title (utf8)
+//   sendbuf HWND MSG WPARAM SIZE     sends MSG with lParam pointing at SIZE zeroed bytes
+//                                    inside HWND's process (for messages that fill a
+//                                    record, e.g. UDM_GETACCEL); prints result and hex
+//   sendtext HWND MSG WPARAM         sends a message that fills a text (CB_GETLBTEXT,
+//                                    LB_GETTEXT; the platform carries these across)
+//                                    in its wide form; prints it like "text"
 //   pid HWND                         the process id of a window
 //   traydelete HWND                  removes the icon (uID 0) of HWND from the tray
 //   broadcast NAME                   registers NAME and broadcasts it to top-level windows
@@ -139,6 +147,63 @@ static int RegSet(const char *name, DWORD type, const void *data, DWORD size)
     return rc == ERROR_SUCCESS ? 0 : 1;
 }
 
+struct MatchArgs {
+    const char *cls;
+    const char *title;
+};
+
+static BOOL CALLBACK PrintMatchingWindow(HWND hwnd, LPARAM lParam)
+{
+    MatchArgs *args = (MatchArgs *)lParam;
+    char cls[256], title[1024];
+    wchar_t wide[1024];
+    char utf8[2048];
+    GetClassNameA(hwnd, cls, sizeof(cls));
+    GetWindowTextA(hwnd, title, sizeof(title));
+    if ((strcmp(args->cls, "-") && strcmp(args->cls, cls))
+        || (strcmp(args->title, "-") && strcmp(args->title, title)))
+        return TRUE;
+    int n = MultiByteToWideChar(932, 0, title, -1, wide, 1024);
+    WideCharToMultiByte(CP_UTF8, 0, wide, n, utf8, sizeof(utf8), NULL, NULL);
+    Outf("hwnd=0x%llx owner=0x%llx visible=%d title=%s\n", (unsigned long long)(ULONG_PTR)hwnd,
+         (unsigned long long)(ULONG_PTR)GetWindow(hwnd, GW_OWNER), IsWindowVisible(hwnd) ? 1 : 0,
+         utf8);
+    return TRUE;
+}
+
+// The record lives in the target process: a pointer into ours would mean
+// nothing there, and the platform copies only the messages it knows.
+static int SendWithRemoteBuffer(HWND hwnd, UINT msg, WPARAM wParam, SIZE_T size)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process)
+        return 1;
+    void *remote = VirtualAllocEx(process, NULL, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    int rc = 1;
+    if (remote) {
+        static unsigned char local[4096];
+        DWORD_PTR result = 0;
+        SIZE_T done = 0;
+        if (size > sizeof(local))
+            size = sizeof(local);
+        ZeroMemory(local, size);
+        WriteProcessMemory(process, remote, local, size, &done);
+        if (SendMessageTimeoutA(hwnd, msg, wParam, (LPARAM)remote, SMTO_ABORTIFHUNG, 5000, &result)
+            && ReadProcessMemory(process, remote, local, size, &done)) {
+            Outf("%lld ", (long long)result);
+            for (SIZE_T i = 0; i < size; i++)
+                Outf("%02x", local[i]);
+            Out("\n");
+            rc = 0;
+        }
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    return rc;
+}
+
 int main(int argc, char **argv)
 {
     // Arguments are given in UTF-8 by the Python side; titles and class names
@@ -230,6 +295,25 @@ int main(int argc, char **argv)
     }
     if (!strcmp(cmd, "foreground") && argc == 2) {
         Outf("0x%llx\n", (unsigned long long)(ULONG_PTR)GetForegroundWindow());
+        return 0;
+    }
+    if (!strcmp(cmd, "windows") && argc == 4) {
+        MatchArgs args = {argv[2], argv[3]};
+        EnumWindows(PrintMatchingWindow, (LPARAM)&args);
+        return 0;
+    }
+    if (!strcmp(cmd, "sendbuf") && argc == 6)
+        return SendWithRemoteBuffer(Hwnd(argv[2]), (UINT)Num(argv[3]), Num(argv[4]), (SIZE_T)Num(argv[5]));
+    if (!strcmp(cmd, "sendtext") && argc == 5) {
+        // Sent in its wide form: Wine hands the ANSI form of these messages
+        // the control's wide text when they cross processes.
+        static wchar_t wide[2048];
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutW(Hwnd(argv[2]), (UINT)Num(argv[3]), Num(argv[4]), (LPARAM)wide,
+                                 SMTO_ABORTIFHUNG, 5000, &result) || (LONG_PTR)result < 0)
+            return 1;
+        int n = WideCharToMultiByte(932, 0, wide, (int)result, text, sizeof(text), NULL, NULL);
+        PrintCp932("text", text, n);
         return 0;
     }
     if (!strcmp(cmd, "pid") && argc == 3) {

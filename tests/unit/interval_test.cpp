@@ -138,6 +138,12 @@ TEST(Validate, CutKeepsWholeDoubleByteCharacters)
     strcpy(text, "abc");
     CutAtCharBoundary(text, 10);
     EXPECT_STREQ("abc", text);
+    strcpy(text, "ab\x95");         // the platform already cut inside 表
+    CutAtCharBoundary(text, 10);
+    EXPECT_STREQ("ab", text);
+    strcpy(text, "ab\xb1");         // half-width ｱ is one whole byte
+    CutAtCharBoundary(text, 10);
+    EXPECT_STREQ("ab\xb1", text);
 }
 
 }  // namespace
