@@ -74,6 +74,7 @@ class Rig:
         out = open(log, 'wb')
         p = subprocess.Popen(argv, env=env or self.env, cwd=cwd or self.tmp, stdin=subprocess.DEVNULL,
                              stdout=out, stderr=subprocess.STDOUT)
+        out.close()     # the child has its own handle on the log
         p.log = log
         self.procs.append(p)
         return p
