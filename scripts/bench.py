@@ -180,7 +180,8 @@ class Bench:
                  'wineserver meanwhile %s' % ms(base_ws))
         tick = 1.0 / prooflib.CLK_TCK
         self.row('idle', 'ratio Halvory / minimal',
-                 '%.2f' % (hv / base) if base > 0 else 'n/a (baseline %s)' % ms(base),
+                 '%.2f' % (hv / base) if base > 0 else
+                 ('both below one clock tick' if hv == 0 else 'n/a (baseline %s)' % ms(base)),
                  'resolution %s' % ms(tick))
 
     def icon_shown(self, empty):

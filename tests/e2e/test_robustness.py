@@ -243,5 +243,37 @@ class LifecycleFaults(unittest.TestCase):
             r.driver('traydelete', hex(hwnd), check=False)
 
 
+class DefaultSetup(unittest.TestCase):
+    """A first start as a user makes it: no settings stored, started from the
+    exe's folder, where the build put the synthesized Orvel.mp3."""
+
+    def test_default_chime_is_heard_every_ten_seconds(self):
+        r = rig()
+        r.close_leftovers()
+        r.reg_clear()
+        self.assertTrue(os.path.getsize(os.path.join(r.build, 'Orvel.mp3')) > 10000)
+        rec = harness.Recorder(r).start()
+        try:
+            t_start = time.monotonic()
+            p = r.start_halvory(cwd=r.build)
+            hwnd = r.wait_main_window()
+            self.assertTrue(hwnd)
+            prooflib.wait_for(lambda: len([s for s in rec.sounds() if s[0] > rec.at(t_start)]) >= 2,
+                              30, 1.0)
+            code = exit_and_wait(r, hwnd, p)
+        finally:
+            rec.stop()
+        # The bell's strike tone is 784 Hz; its partials pull the zero-crossing
+        # estimate around a little.
+        heard = [s for s in rec.sounds() if s[0] > rec.at(t_start) and 600 < s[2] < 1000]
+        self.assertGreaterEqual(len(heard), 2, rec.sounds())
+        first = heard[0][0] - rec.at(t_start)
+        self.assertTrue(9.0 < first < 16.0, 'first chime %.2f s after start' % first)
+        self.assertTrue(8.0 < heard[1][0] - heard[0][0] < 12.5, heard)
+        self.assertTrue(0.5 < heard[0][1] - heard[0][0] < 3.0, 'a bell of a few seconds at most')
+        self.assertEqual(code, 0)
+        self.assertEqual(r.reg_get('Wait'), 'nokey', 'nothing is stored until OK')
+
+
 if __name__ == '__main__':
     harness.main()

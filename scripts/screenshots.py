@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Takes the README's tray pictures from the real program under Wine:
+docs/img/tray-running.png, tray-paused.png and menu.png, cropped.
+
+    scripts/screenshots.py [--build build] [--out docs/img]
+
+Uses a rig of its own (BUILD/shots-rig) and brings it down at the end.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, 'tests', 'e2e'))
+import harness  # noqa: E402
+import prooflib  # noqa: E402
+
+SCALE = 3   # the tray is tiny at 1024x768; enlarged without smoothing
+
+
+def crop(src, dst, x, y, w, h):
+    subprocess.check_call(['convert', src, '-crop', '%dx%d+%d+%d' % (w, h, x, y), '+repage',
+                           '-filter', 'point', '-resize', '%d%%' % (SCALE * 100), dst])
+
+
+def wait_look(rig, look, timeout=15):
+    return prooflib.wait_for(lambda: harness.tray_look(rig.screenshot()) == look, timeout, 0.3)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--build', default='build')
+    parser.add_argument('--out', default=os.path.join(ROOT, 'docs', 'img'))
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    rig_dir = os.path.join(build, 'shots-rig')
+    os.makedirs(args.out, exist_ok=True)
+    subprocess.check_call([os.path.join(ROOT, 'scripts', 'rig.sh'), 'up', rig_dir])
+    rig = harness.Rig(os.path.join(build, 'x86_64'), rig_dir)
+    try:
+        rig.reg_clear()
+        rig.reg_set_wait(3600000)
+        p = rig.start_halvory(cwd=rig.build)
+        hwnd = rig.wait_main_window()
+        cx, cy = harness.TRAY_ICON_CENTRE
+        # The right end of the taskbar: the icon and a little of its neighbourhood.
+        area = (cx - 70, cy - 14, 80, 24)
+        if not wait_look(rig, 'running'):
+            raise SystemExit('the running icon did not show')
+        time.sleep(0.5)
+        crop(rig.screenshot(), os.path.join(args.out, 'tray-running.png'), *area)
+
+        rig.command(hwnd, harness.IDM_PAUSE)
+        if not wait_look(rig, 'paused'):
+            raise SystemExit('the paused icon did not show')
+        time.sleep(0.5)
+        crop(rig.screenshot(), os.path.join(args.out, 'tray-paused.png'), *area)
+        rig.command(hwnd, harness.IDM_RESUME)
+        wait_look(rig, 'running')
+
+        # The menu as a user opens it: a real right click on the icon.
+        rig.xdotool('mousemove', cx, cy)
+        time.sleep(0.3)
+        rig.xdotool('click', '3')
+        menus = prooflib.wait_for(
+            lambda: [w for w in prooflib.toplevels(rig) if w[2] == '#32768' and w[3]], 10, 0.2)
+        if not menus:
+            raise SystemExit('the menu did not open')
+        info = rig.driver('info', hex(menus[0][0]))
+        left, top, right, bottom = (int(v) for v in info.split('rect=')[1].split(','))
+        # The pointer off the icon and off the menu: no tooltip, no highlight.
+        rig.xdotool('mousemove', max(0, left - 40), top + 5)
+        time.sleep(1.0)
+        shot = rig.screenshot()
+        # The menu with the icon below it.
+        x0, y0 = max(0, left - 10), max(0, top - 10)
+        crop(shot, os.path.join(args.out, 'menu.png'), x0, y0,
+             min(1024, max(right, cx + 10)) - x0, min(768, cy + 12) - y0)
+        rig.xdotool('key', 'Escape')
+        time.sleep(0.5)
+        rig.command(hwnd, harness.IDM_EXIT)
+        p.wait(30)
+        for name in ('tray-running.png', 'tray-paused.png', 'menu.png'):
+            print(os.path.join(args.out, name))
+    finally:
+        rig.kill_all()
+        subprocess.call([os.path.join(ROOT, 'scripts', 'rig.sh'), 'down', rig_dir])
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
