@@ -1,8 +1,11 @@
 # Halvory: build, run and test on Linux with the MinGW cross compilers and Wine.
 #   make test   install what is missing, build both architectures, run every test
 #   make run    build and start Halvory under Wine
+#   make dist   pack build/dist/halvory-$(VERSION).zip (exes, chime, user guide)
+#   make bench  measure timing, idle cost, start-up, size and a soak; report only
 SHELL := /bin/bash
 BUILD ?= build
+VERSION := 1.2
 GEN := -G Ninja -DCMAKE_BUILD_TYPE=Release
 # One golden Wine prefix for the test rig and the run rig (slow to make).
 export RIG_GOLDEN := $(abspath $(BUILD))/wine-golden
@@ -29,6 +32,12 @@ test: build
 
 run: build
 	@scripts/run-halvory.sh $(BUILD)
+
+dist: build
+	@scripts/dist.sh $(BUILD) $(VERSION)
+
+bench: build
+	@python3 scripts/bench.py --build $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""Takes the pictures of the settings dialog, a warning box and the file
-chooser for docs/img/, from the real halvory.exe under Wine in a rig of its
-own, each cropped to its window.
+"""Takes the README's pictures from the real program under Wine:
+docs/img/tray-running.png, tray-paused.png and menu.png, cropped, and then
+(through screenshots_dialog.py) the dialog, a warning box and the chooser.
 
-usage: scripts/screenshots.py [BUILD]     (default build; run after make build)
+    scripts/screenshots.py [--build build] [--out docs/img]
+
+Uses a rig of its own (BUILD/shots-rig) and brings it down at the end.
 """
+import argparse
 import os
 import subprocess
 import sys
@@ -13,62 +16,80 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, 'tests', 'e2e'))
 import harness  # noqa: E402
-import dialoglib as D  # noqa: E402
+import prooflib  # noqa: E402
+
+SCALE = 3   # the tray is tiny at 1024x768; enlarged without smoothing
 
 
-def crop(rig, dlg, path):
-    left, top, right, bottom = dlg.info()['rect']
-    shot = rig.screenshot()
-    subprocess.check_call(['convert', shot, '-crop', '%dx%d+%d+%d' % (right - left, bottom - top, left, top),
-                           '+repage', path])
-    print(path)
+def crop(src, dst, x, y, w, h):
+    subprocess.check_call(['convert', src, '-crop', '%dx%d+%d+%d' % (w, h, x, y), '+repage',
+                           '-filter', 'point', '-resize', '%d%%' % (SCALE * 100), dst])
+
+
+def wait_look(rig, look, timeout=15):
+    return prooflib.wait_for(lambda: harness.tray_look(rig.screenshot()) == look, timeout, 0.3)
 
 
 def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, 'build'))
-    tree = os.path.join(build, 'x86_64')
-    rig_dir = os.path.join(tree, 'rig-shots')
-    out = os.path.join(ROOT, 'docs', 'img')
-    os.makedirs(out, exist_ok=True)
-    env = dict(os.environ, RIG_GOLDEN=os.environ.get('RIG_GOLDEN', os.path.join(build, 'wine-golden')))
-    rig_sh = os.path.join(ROOT, 'scripts', 'rig.sh')
-    subprocess.check_call([rig_sh, 'up', rig_dir], env=env)
-    rig = None
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--build', default='build')
+    parser.add_argument('--out', default=os.path.join(ROOT, 'docs', 'img'))
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    rig_dir = os.path.join(build, 'shots-rig')
+    os.makedirs(args.out, exist_ok=True)
+    subprocess.check_call([os.path.join(ROOT, 'scripts', 'rig.sh'), 'up', rig_dir])
+    rig = harness.Rig(os.path.join(build, 'x86_64'), rig_dir)
     try:
-        rig = harness.Rig(tree, rig_dir)
-        folder = os.path.join(rig.tmp, 'sounds')
-        os.makedirs(folder)
-        chime = harness.make_tone(os.path.join(folder, 'chime.wav'), 660, 0.3)
-        harness.make_tone(os.path.join(folder, 'bell.wav'), 880, 0.3)
-        open(os.path.join(folder, 'readme.txt'), 'w').close()
-        proc, main_hwnd = D.start_clean(rig, folder, 5400000, D.win_path(chime))
-        dlg = D.open_settings_from_tray_menu(rig)
-        rig.xdotool('mousemove', 5, 5)     # no hover highlight in the picture
+        rig.reg_clear()
+        rig.reg_set_wait(3600000)
+        p = rig.start_halvory(cwd=rig.build)
+        hwnd = rig.wait_main_window()
+        cx, cy = harness.TRAY_ICON_CENTRE
+        # The right end of the taskbar: the icon and a little of its neighbourhood.
+        area = (cx - 70, cy - 14, 80, 24)
+        if not wait_look(rig, 'running'):
+            raise SystemExit('the running icon did not show')
         time.sleep(0.5)
-        crop(rig, dlg, os.path.join(out, 'dialog.png'))
+        crop(rig.screenshot(), os.path.join(args.out, 'tray-running.png'), *area)
 
-        dlg.set_text(D.IDC_MINUTES, '75')
-        dlg.command(D.IDOK)
-        box = D.wait_owned_box(rig, dlg.hwnd)
+        rig.command(hwnd, harness.IDM_PAUSE)
+        if not wait_look(rig, 'paused'):
+            raise SystemExit('the paused icon did not show')
         time.sleep(0.5)
-        crop(rig, box, os.path.join(out, 'warning.png'))
-        box.command(D.IDOK)
-        box.wait_gone()
+        crop(rig.screenshot(), os.path.join(args.out, 'tray-paused.png'), *area)
+        rig.command(hwnd, harness.IDM_RESUME)
+        wait_look(rig, 'running')
 
-        dlg.command(D.IDC_BROWSE)
-        chooser = D.wait_owned_box(rig, dlg.hwnd)
+        # The menu as a user opens it: a real right click on the icon.
+        rig.xdotool('mousemove', cx, cy)
+        time.sleep(0.3)
+        rig.xdotool('click', '3')
+        menus = prooflib.wait_for(
+            lambda: [w for w in prooflib.toplevels(rig) if w[2] == '#32768' and w[3]], 10, 0.2)
+        if not menus:
+            raise SystemExit('the menu did not open')
+        info = rig.driver('info', hex(menus[0][0]))
+        left, top, right, bottom = (int(v) for v in info.split('rect=')[1].split(','))
+        # The pointer off the icon and off the menu: no tooltip, no highlight.
+        rig.xdotool('mousemove', max(0, left - 40), top + 5)
         time.sleep(1.0)
-        crop(rig, chooser, os.path.join(out, 'chooser.png'))
-        chooser.command(D.IDCANCEL)
-        chooser.wait_gone()
-        dlg.command(D.IDCANCEL)
-        dlg.wait_gone()
-        D.stop(rig, proc, main_hwnd)
+        shot = rig.screenshot()
+        # The menu with the icon below it.
+        x0, y0 = max(0, left - 10), max(0, top - 10)
+        crop(shot, os.path.join(args.out, 'menu.png'), x0, y0,
+             min(1024, max(right, cx + 10)) - x0, min(768, cy + 12) - y0)
+        rig.xdotool('key', 'Escape')
+        time.sleep(0.5)
+        rig.command(hwnd, harness.IDM_EXIT)
+        p.wait(30)
+        for name in ('tray-running.png', 'tray-paused.png', 'menu.png'):
+            print(os.path.join(args.out, name))
     finally:
-        if rig:
-            rig.kill_all()
-        subprocess.call([rig_sh, 'down', rig_dir], env=env)
+        rig.kill_all()
+        subprocess.call([os.path.join(ROOT, 'scripts', 'rig.sh'), 'down', rig_dir])
+    return subprocess.call([sys.executable, os.path.join(ROOT, 'scripts', 'screenshots_dialog.py'), build])
 
 
 if __name__ == '__main__':
-    main()
+    sys.exit(main())

@@ -33,6 +33,10 @@
 //   regdel                           deletes HKCU\Software\Orvel
 //   acp                              prints the ANSI code page
 //   cursor                           prints the cursor position
+//   toplevels PID|-                  every top-level window (of one Windows process id):
+//                                    "hwnd pid class visible"
+//   postmany HWND COUNT MS MSG W L [MSG W L ...]
+//                                    posts the list COUNT times, MS milliseconds apart
 #include <windows.h>
 #include <shellapi.h>
 #include <stdio.h>
@@ -202,6 +206,19 @@ static int SendWithRemoteBuffer(HWND hwnd, UINT msg, WPARAM wParam, SIZE_T size)
     }
     CloseHandle(process);
     return rc;
+}
+
+static BOOL CALLBACK ListTopLevel(HWND hwnd, LPARAM wanted)
+{
+    DWORD pid = 0;
+    char cls[256];
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (wanted && (DWORD)wanted != pid)
+        return TRUE;
+    GetClassNameA(hwnd, cls, sizeof(cls));
+    Outf("0x%llx %lu %s %d\n", (unsigned long long)(ULONG_PTR)hwnd, (unsigned long)pid, cls,
+         IsWindowVisible(hwnd) ? 1 : 0);
+    return TRUE;
 }
 
 int main(int argc, char **argv)
@@ -374,6 +391,23 @@ int main(int argc, char **argv)
         POINT p;
         GetCursorPos(&p);
         Outf("%ld %ld\n", p.x, p.y);
+        return 0;
+    }
+    if (!strcmp(cmd, "toplevels") && argc == 3) {
+        EnumWindows(ListTopLevel, strcmp(argv[2], "-") ? (LPARAM)Num(argv[2]) : 0);
+        return 0;
+    }
+    if (!strcmp(cmd, "postmany") && argc >= 8 && (argc - 5) % 3 == 0) {
+        HWND hwnd = Hwnd(argv[2]);
+        ULONG_PTR count = Num(argv[3]);
+        DWORD pause = (DWORD)Num(argv[4]);
+        for (ULONG_PTR n = 0; n < count; n++) {
+            for (int i = 5; i + 2 < argc; i += 3)
+                if (!PostMessageA(hwnd, (UINT)Num(argv[i]), Num(argv[i + 1]), Num(argv[i + 2])))
+                    return 1;
+            if (pause)
+                Sleep(pause);
+        }
         return 0;
     }
     Out("unknown command or wrong arguments\n");

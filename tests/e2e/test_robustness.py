@@ -1,0 +1,279 @@
+"""Robustness of the real halvory.exe: sound files it cannot play, and faults
+in its life (rapid pause and resume, two starts at once, a kill right after
+the settings were confirmed)."""
+import os
+import random
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+import prooflib  # noqa: E402
+from harness import WM_CLOSE, WM_COMMAND, IDM_EXIT, IDM_PAUSE, IDM_RESUME, IDM_SETTINGS  # noqa: E402
+
+IDOK = 1
+IDC_SOUNDFILE, IDC_HOURS, IDC_MINUTES, IDC_SECONDS = 200, 202, 204, 206
+SETTINGS_TITLE = 'Halvoryの設定'
+DIALOG_CLASS = '#32770'
+
+
+def rig():
+    return harness.RIG
+
+
+def exit_and_wait(r, hwnd, p, timeout=25):
+    """Ends Halvory through its menu's exit command; returns the exit code."""
+    r.command(hwnd, IDM_EXIT)
+    try:
+        return p.wait(timeout)
+    except subprocess.TimeoutExpired:
+        return 'still running'
+
+
+def visible_windows(r, windows_pid):
+    return [w for w in prooflib.toplevels(r, windows_pid) if w[3]]
+
+
+def hex_of(text):
+    return text.encode('cp932').hex()
+
+
+class BadSoundInputs(unittest.TestCase):
+    """Whatever the sound setting names, each tick opens it again, nothing is
+    shown, and the process neither crashes nor stops ticking."""
+
+    @classmethod
+    def setUpClass(cls):
+        r = rig()
+        r.close_leftovers()
+        d = os.path.join(r.tmp, 'bad')
+        os.makedirs(d)
+        rnd = random.Random(7)
+        open(os.path.join(d, 'empty.wav'), 'wb').close()
+        for ext in ('wav', 'mp3', 'mid'):
+            with open(os.path.join(d, 'garbage.' + ext), 'wb') as f:
+                f.write(bytes(rnd.randrange(256) for _ in range(4096)))
+        # A RIFF header that promises far more than the file holds.
+        with open(os.path.join(d, 'truncated.wav'), 'wb') as f:
+            f.write(b'RIFF\xff\xff\xff\x7fWAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00'
+                    b'\x44\xac\x00\x00\x88\x58\x01\x00\x02\x00\x10\x00data\xff\xff\xff\x7f')
+        os.makedirs(os.path.join(d, 'folder.wav'))
+        # A good WAV under a name no media device claims.
+        harness.make_tone(os.path.join(d, 'tone.wav'), 500, 0.2)
+        os.rename(os.path.join(d, 'tone.wav'), os.path.join(d, 'tone.xyz'))
+        cls.dir = d
+        # Exactly 259 bytes as Windows sees it (Z:\...), a real WAV at the end.
+        base = r.windows_path(d)
+        tail = '\\x.wav'
+        need = 259 - len(base) - len(tail)      # backslashes and folder names
+        k = -(-need // 101)                          # folders of at most 100 bytes
+        sizes = [(need - k) // k + (1 if i < (need - k) % k else 0) for i in range(k)]
+        parts = ['L' * n for n in sizes]
+        cls.long_win = base + '\\' + '\\'.join(parts) + tail
+        assert len(cls.long_win.encode('cp932')) == 259, len(cls.long_win)
+        long_unix = os.path.join(d, *parts, 'x.wav')
+        os.makedirs(os.path.dirname(long_unix))
+        harness.make_tone(long_unix, 650, 0.2)
+
+    def run_with(self, sound_path):
+        """Starts Halvory on sound_path at a 1 s interval; returns its trace log
+        after several ticks, having checked it stayed up and showed nothing."""
+        r = rig()
+        r.reg_clear()
+        r.reg_set_wait(1000)
+        r.reg_set_sound(sound_path)
+        p, hwnd = prooflib.start_traced(r)
+        self.assertTrue(hwnd, 'no main window')
+        wpid = r.driver('pid', hex(hwnd))
+        # Every tick opens the file afresh: four opens are three ticks after
+        # the first, so ticking went on after whatever the first open did.
+        opens = prooflib.wait_for(lambda: len(prooflib.commands(p.log, 'MCI_OPEN')) >= 4, 20)
+        self.assertTrue(opens, 'ticks stopped: %d opens' % len(prooflib.commands(p.log, 'MCI_OPEN')))
+        self.assertIsNone(p.poll(), 'Halvory ended by itself')
+        self.assertEqual(visible_windows(r, wpid), [], 'Halvory showed a window')
+        self.assertEqual([w for w in prooflib.toplevels(r) if w[2] == DIALOG_CLASS and w[3]], [],
+                         'a box appeared')
+        self.assertTrue(r.main_window(), 'the main window is gone')
+        self.assertEqual(exit_and_wait(r, hwnd, p), 0)
+        return p.log
+
+    def test_unplayable_files_never_crash_nor_show_a_box(self):
+        d = self.dir
+        cases = [
+            ('missing file', os.path.join(d, 'missing.wav')),
+            ('empty file', os.path.join(d, 'empty.wav')),
+            ('garbage .wav', os.path.join(d, 'garbage.wav')),
+            ('garbage .mp3', os.path.join(d, 'garbage.mp3')),
+            ('garbage .mid', os.path.join(d, 'garbage.mid')),
+            ('truncated WAV header', os.path.join(d, 'truncated.wav')),
+            ('a directory', os.path.join(d, 'folder.wav')),
+            ('unknown extension', os.path.join(d, 'tone.xyz')),
+        ]
+        for label, path in cases:
+            with self.subTest(label):
+                win = rig().windows_path(path)
+                log = self.run_with(win)
+                # Where the open got as far as naming its file, the name is the
+                # setting unchanged.
+                for name in prooflib.opened_names(log):
+                    self.assertEqual(name, win.replace('\\', '\\\\'))
+
+    def test_259_byte_path_reaches_the_player_whole(self):
+        log = self.run_with(self.long_win)
+        names = prooflib.opened_names(log)
+        self.assertTrue(names, 'no open named a file')
+        self.assertEqual(set(names), {self.long_win.replace('\\', '\\\\')})
+
+    def test_folder_names_with_0x5c_trail_bytes_are_heard(self):
+        # 表 is 95 5C and ソ is 83 5C in code page 932: a byte-wise path walk
+        # would take their second bytes for folder separators.
+        r = rig()
+        folder = os.path.join(self.dir, '表示', 'ソース')
+        os.makedirs(folder)
+        harness.make_tone(os.path.join(folder, 'ベル.wav'), 1100, 0.3)
+        win = r.windows_path(os.path.join(folder, 'ベル.wav'))
+        self.assertIn(b'\x95\x5c', win.encode('cp932'))
+        self.assertIn(b'\x83\x5c', win.encode('cp932'))
+        rec = harness.Recorder(r).start()
+        try:
+            t_start = time.monotonic()
+            self.run_with(win)
+        finally:
+            rec.stop()
+        heard = [s for s in rec.sounds() if s[0] > rec.at(t_start) and 1000 < s[2] < 1200]
+        self.assertGreaterEqual(len(heard), 2, 'the chime was not heard: %r' % rec.sounds())
+
+
+class LifecycleFaults(unittest.TestCase):
+    """Faults in the program's life: it must come out of them working."""
+
+    def setUp(self):
+        rig().close_leftovers()
+        rig().reg_clear()
+
+    def test_100_pause_resume_cycles_leave_it_chiming_and_looking_running(self):
+        r = rig()
+        wav = harness.make_tone(os.path.join(r.tmp, 'cycle.wav'), 700, 0.3)
+        r.reg_set_wait(1000)
+        r.reg_set_sound(r.windows_path(wav))
+        rec = harness.Recorder(r).start()
+        try:
+            p, hwnd = prooflib.start_traced(r)
+            self.assertTrue(prooflib.wait_for(lambda: len(prooflib.commands(p.log, 'MCI_PLAY')) >= 2, 15))
+            # Posted in bursts, 5 ms apart, with ticks falling among them.
+            r.driver('postmany', hex(hwnd), 100, 5, WM_COMMAND, IDM_PAUSE, 0, WM_COMMAND, IDM_RESUME, 0)
+            t_posted = time.monotonic()
+            plays_then = len(prooflib.commands(p.log, 'MCI_PLAY'))
+            # Chiming again, every second: three plays more than when the
+            # last resume was posted, however long the queue took to drain.
+            self.assertTrue(prooflib.wait_for(
+                lambda: len(prooflib.commands(p.log, 'MCI_PLAY')) >= plays_then + 3, 20),
+                'no chime after the cycles')
+            time.sleep(1.5)
+            look = harness.tray_look(r.screenshot())
+            self.assertIsNone(p.poll())
+            self.assertEqual(exit_and_wait(r, hwnd, p), 0)
+        finally:
+            rec.stop()
+        self.assertEqual(look, 'running')
+        # Heard, not just asked for: the 700 Hz tone after the cycles, at
+        # about one-second gaps (wide band: the machine is loaded).
+        after = [s[0] for s in rec.sounds() if s[0] > rec.at(t_posted) and 600 < s[2] < 800]
+        self.assertGreaterEqual(len(after), 3, rec.sounds())
+        gaps = [b - a for a, b in zip(after, after[1:])]
+        self.assertTrue(all(0.5 < g < 1.8 for g in gaps[-2:]), gaps)
+
+    def test_two_starts_at_once_each_end_cleanly(self):
+        # Both look for the other's window before either has made its own, so
+        # both may stay; what must hold is that each ends with code 0.
+        r = rig()
+        r.reg_set_wait(3600000)
+        r.reg_set_sound(r.windows_path(os.path.join(r.tmp, 'none.wav')))
+        a = r.start_halvory()
+        b = r.start_halvory()
+        self.assertTrue(r.wait_main_window())
+        time.sleep(4)
+        running = prooflib.halvory_windows(r)
+        alive = [p for p in (a, b) if p.poll() is None]
+        print('two starts: %d main window(s), %d process(es) still running'
+              % (len(running), len(alive)), file=sys.stderr)
+        self.assertIn(len(running), (1, 2))
+        self.assertEqual(len(running), len(alive), 'a process without a window, or the reverse')
+        for hwnd, _, _, visible in running:
+            self.assertFalse(visible)
+            r.post(hwnd, WM_CLOSE)
+        codes = []
+        for p in (a, b):
+            try:
+                codes.append(p.wait(25))
+            except subprocess.TimeoutExpired:
+                codes.append('still running')
+        self.assertEqual(codes, [0, 0])
+        self.assertEqual(prooflib.halvory_windows(r), [])
+
+    def test_settings_confirmed_then_killed_are_kept(self):
+        r = rig()
+        old = harness.make_tone(os.path.join(r.tmp, 'old.wav'), 400, 0.2)
+        new = harness.make_tone(os.path.join(r.tmp, 'new ソ.wav'), 450, 0.2)
+        r.reg_set_wait(5000)
+        r.reg_set_sound(r.windows_path(old))
+        p = r.start_halvory()
+        hwnd = r.wait_main_window()
+        self.assertTrue(hwnd)
+        r.command(hwnd, IDM_SETTINGS)
+        out = r.driver('wait', DIALOG_CLASS, SETTINGS_TITLE, 20000, check=False)
+        dlg = int(out.split()[-1], 16) if out else 0
+        self.assertTrue(dlg, 'the settings dialog did not open')
+        r.driver('settext', hex(dlg), IDC_HOURS, hex_of('1'))
+        r.driver('settext', hex(dlg), IDC_MINUTES, hex_of('2'))
+        r.driver('settext', hex(dlg), IDC_SECONDS, hex_of('3'))
+        new_win = r.windows_path(new)
+        r.driver('settext', hex(dlg), IDC_SOUNDFILE, hex_of(new_win))
+        r.post(dlg, WM_COMMAND, IDOK, 0)
+        r.driver('gone', hex(dlg), 10000)
+        p.kill()                                   # no chance to tidy up
+        p.wait(10)
+        try:
+            self.assertEqual(r.reg_get('Wait'), (4, (3723000).to_bytes(4, 'little')))
+            self.assertEqual(r.reg_get('SoundFile'), (1, new_win.encode('cp932') + b'\0'))
+        finally:
+            # The shell still shows the dead process's icon: take it away.
+            r.driver('traydelete', hex(hwnd), check=False)
+
+
+class DefaultSetup(unittest.TestCase):
+    """A first start as a user makes it: no settings stored, started from the
+    exe's folder, where the build put the synthesized Orvel.mp3."""
+
+    def test_default_chime_is_heard_every_ten_seconds(self):
+        r = rig()
+        r.close_leftovers()
+        r.reg_clear()
+        self.assertTrue(os.path.getsize(os.path.join(r.build, 'Orvel.mp3')) > 10000)
+        rec = harness.Recorder(r).start()
+        try:
+            t_start = time.monotonic()
+            p = r.start_halvory(cwd=r.build)
+            hwnd = r.wait_main_window()
+            self.assertTrue(hwnd)
+            prooflib.wait_for(lambda: len([s for s in rec.sounds() if s[0] > rec.at(t_start)]) >= 2,
+                              30, 1.0)
+            code = exit_and_wait(r, hwnd, p)
+        finally:
+            rec.stop()
+        # The bell's strike tone is 784 Hz; its partials pull the zero-crossing
+        # estimate around a little.
+        heard = [s for s in rec.sounds() if s[0] > rec.at(t_start) and 600 < s[2] < 1000]
+        self.assertGreaterEqual(len(heard), 2, rec.sounds())
+        first = heard[0][0] - rec.at(t_start)
+        self.assertTrue(9.0 < first < 16.0, 'first chime %.2f s after start' % first)
+        self.assertTrue(8.0 < heard[1][0] - heard[0][0] < 12.5, heard)
+        self.assertTrue(0.5 < heard[0][1] - heard[0][0] < 3.0, 'a bell of a few seconds at most')
+        self.assertEqual(code, 0)
+        self.assertEqual(r.reg_get('Wait'), 'nokey', 'nothing is stored until OK')
+
+
+if __name__ == '__main__':
+    harness.main()
