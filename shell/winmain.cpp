@@ -2,6 +2,7 @@
 // window, the start rule and the message loop.
 #include "shell/app.h"
 #include "core/rules.h"
+#include "sound/player.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -56,7 +57,13 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     }
 
     OnStart();
-    return RunMessageLoop();
+    int exitCode = RunMessageLoop();
+    // A close request from outside ends the run without stopping the sound.
+    // A media device still open while the process tears down can take the
+    // process with it (the MPEG player does under Wine), so release it here,
+    // after every rule has run.
+    StopSound();
+    return exitCode;
 }
 
 static BOOL IsCloseRequest(const char *cmdLine)
