@@ -185,6 +185,24 @@ class LifecycleFaults(unittest.TestCase):
         gaps = [b - a for a, b in zip(after, after[1:])]
         self.assertTrue(all(0.5 < g < 1.8 for g in gaps[-2:]), gaps)
 
+    def test_close_request_while_an_mp3_plays_ends_with_code_0(self):
+        # A close request from outside sends no stop to the player, so the
+        # device is still open when the loop ends; the process must still
+        # end normally rather than die tearing the MPEG player down.
+        r = rig()
+        mp3 = harness.make_mp3(os.path.join(r.tmp, 'long.mp3'), 660, 3.0)
+        r.reg_set_wait(1000)
+        r.reg_set_sound(r.windows_path(mp3))
+        p, hwnd = prooflib.start_traced(r)
+        self.assertTrue(prooflib.wait_for(lambda: len(prooflib.commands(p.log, 'MCI_PLAY')) >= 1, 15))
+        time.sleep(0.5)
+        r.post(hwnd, WM_CLOSE)
+        try:
+            code = p.wait(25)
+        except subprocess.TimeoutExpired:
+            code = 'still running'
+        self.assertEqual(code, 0)
+
     def test_two_starts_at_once_each_end_cleanly(self):
         # Both look for the other's window before either has made its own, so
         # both may stay; what must hold is that each ends with code 0.
