@@ -6,3 +6,4 @@ halvory_gtest(rules_test
 halvory_gtest(timer_test
   SOURCES unit/timer_test.cpp unit/standins.cpp
   LIBS hv_rules hv_timer hv_settings hv_app)
+halvory_e2e(resident_e2e test_resident.py)
