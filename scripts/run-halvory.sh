@@ -31,7 +31,9 @@ on_interrupt() {
     # The running instance removes its icon and ends with code 0.
     "$WINELOADER" "$EXE" /u </dev/null >/dev/null 2>&1
     wait "$pid" 2>/dev/null
-    exit 0
+    rc=$?
+    echo "Halvory ended with code $rc."
+    exit $rc
 }
 trap on_interrupt INT TERM
 wait "$pid"

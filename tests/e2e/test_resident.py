@@ -1,0 +1,212 @@
+"""The resident chime end to end: the real halvory.exe under Wine, driven with
+the real mouse, watched through screenshots and heard through the rig's
+recorded sound sink. Each scenario keeps one Halvory process where it can."""
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+import residentlib as lib  # noqa: E402
+
+INTERVAL_MS = 2000
+INTERVAL = INTERVAL_MS / 1000.0
+SHORT_TONE = 880    # Hz: the short chime of the timing scenario
+LONG_TONE = 660     # Hz: a chime longer than the interval
+
+
+def log(text):
+    print(text, flush=True)
+
+
+class Resident(unittest.TestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        cls.rig = harness.RIG
+        cls.short_wav = harness.make_tone(os.path.join(cls.rig.tmp, 'short.wav'), SHORT_TONE, 0.3)
+        cls.long_wav = harness.make_tone(os.path.join(cls.rig.tmp, 'long.wav'), LONG_TONE, 6.0)
+
+    def setUp(self):
+        self.rig.close_leftovers()
+        self.assertEqual(0, self.rig.main_window(), 'a Halvory is still running')
+        self.rec = None
+
+    def tearDown(self):
+        if self.rec:
+            self.rec.stop()
+        self.rig.close_leftovers()
+        self.rig.kill_all()
+
+    def preset(self, wav):
+        self.rig.reg_clear()
+        self.rig.reg_set_wait(INTERVAL_MS)
+        self.rig.reg_set_sound(self.rig.windows_path(wav))
+
+    def start(self):
+        """Starts Halvory; returns (process, window, spawn time, time the window was seen)."""
+        spawned = time.monotonic()
+        proc = self.rig.start_halvory()
+        hwnd = self.rig.wait_main_window()
+        seen = time.monotonic()
+        self.assertNotEqual(0, hwnd, 'the main window never appeared')
+        return proc, hwnd, spawned, seen
+
+    def test_chimes_once_per_interval_and_stays_single(self):
+        self.preset(self.short_wav)
+        rec = self.rec = harness.Recorder(self.rig).start()
+        proc, hwnd, spawned, seen = self.start()
+        self.assertEqual('running', lib.wait_look(self.rig, 'running'))
+
+        # A second start, and "/U" which is not the close request, both end
+        # at once with 0 and leave the first one as it was.
+        rc, took = lib.run_to_end(self.rig)
+        self.assertEqual(0, rc)
+        log('second start ended with %d after %.2f s' % (rc, took))
+        rc, took = lib.run_to_end(self.rig, '/U')
+        self.assertEqual(0, rc)
+        log('"/U" ended with %d after %.2f s' % (rc, took))
+        others_done = time.monotonic()
+        self.assertIsNone(proc.poll())
+        self.assertEqual(hwnd, self.rig.main_window())
+        self.assertEqual('running', harness.tray_look(self.rig.screenshot()))
+
+        lib.wait_recorded(rec, max(rec.at(seen) + 4 * INTERVAL, rec.at(others_done) + INTERVAL) + 1.0)
+        spans = [s for s in rec.sounds() if s[0] >= rec.at(spawned)]
+        onsets = [s[0] for s in spans]
+        log('onsets after the window was seen: %s'
+            % ', '.join('%.3f' % (t - rec.at(seen)) for t in onsets))
+        self.assertGreaterEqual(len(onsets), 4, 'too few chimes: %s' % spans)
+        for start, end, freq in spans:
+            self.assertAlmostEqual(SHORT_TONE, freq, delta=SHORT_TONE * 0.1)
+
+        # No sound at start: the first chime is one interval after the
+        # window exists, which is after the spawn and before it was seen.
+        first = onsets[0]
+        log('first chime %.3f s after the window was seen, %.3f s after the spawn'
+            % (first - rec.at(seen), first - rec.at(spawned)))
+        self.assertGreaterEqual(first - rec.at(spawned), INTERVAL - 0.1)
+        self.assertLessEqual(first - rec.at(seen), INTERVAL + 1.0)
+        gaps = [b - a for a, b in zip(onsets, onsets[1:])]
+        log('gaps: %s' % ', '.join('%.3f' % g for g in gaps))
+        for gap in gaps:
+            self.assertGreaterEqual(gap, INTERVAL - 0.4)
+            self.assertLessEqual(gap, INTERVAL + 0.6)
+        # The chimes went on through the second starts.
+        self.assertTrue([t for t in onsets if t > rec.at(others_done)])
+
+        # "/u" closes it: icon gone, both processes end with 0, the second
+        # after its one-second wait.
+        rc, took = lib.run_to_end(self.rig, '/u')
+        log('"/u" ended with %d after %.2f s' % (rc, took))
+        self.assertEqual(0, rc)
+        self.assertGreaterEqual(took, 1.0)
+        self.assertEqual(0, proc.wait(15))
+        self.assertEqual(0, self.rig.main_window())
+        self.assertEqual('none', lib.wait_look(self.rig, 'none'))
+
+    def test_tray_menu_pauses_resumes_and_exits(self):
+        self.preset(self.long_wav)
+        rec = self.rec = harness.Recorder(self.rig).start()
+        proc, hwnd, spawned, seen = self.start()
+        # Wait for the first chime: the menu is opened while it plays.
+        self.assertIsNotNone(lib.wait_loud(rec, rec.at(spawned), 15), 'no chime came')
+
+        shot, state = lib.open_tray_menu(self.rig)
+        log('menu while running: %s (%s)' % (state, shot))
+        self.assertIsNotNone(state, 'the tray menu did not open')
+        self.assertTrue(lib.enabled(state['pause']), state)
+        self.assertTrue(lib.grayed(state['resume']), state)
+        paused_at = lib.choose_pause(self.rig, state['top'])
+        self.assertEqual('paused', lib.wait_look(self.rig, 'paused'))
+
+        # While paused nothing plays, over more than two intervals.
+        lib.wait_recorded(rec, rec.at(paused_at) + 2 * INTERVAL + 1.5)
+        spans = rec.sounds()
+        # Each tick restarts the chime, which may leave a short gap: look
+        # at the moments just before the click.
+        playing = lib.spans_between(spans, rec.at(paused_at) - 0.4, rec.at(paused_at))
+        self.assertTrue(playing, 'the long chime was not playing when Pause was chosen')
+        silenced = playing[-1][1] - rec.at(paused_at)
+        log('sound ended %.3f s after the click on Pause' % silenced)
+        # The 6 s chime would have gone on: it was cut.
+        self.assertLessEqual(silenced, 1.2)
+        self.assertEqual([], lib.spans_between(spans, rec.at(paused_at) + 1.3, rec.now()))
+
+        shot, state = lib.open_tray_menu(self.rig)
+        log('menu while paused: %s (%s)' % (state, shot))
+        self.assertIsNotNone(state, 'the tray menu did not open')
+        self.assertTrue(lib.grayed(state['pause']), state)
+        self.assertTrue(lib.enabled(state['resume']), state)
+        resumed_at = lib.choose_resume(self.rig, state['top'])
+        self.assertEqual('running', lib.wait_look(self.rig, 'running'))
+
+        # Resume plays nothing until a full interval has passed.
+        lib.wait_recorded(rec, rec.at(resumed_at) + INTERVAL + 1.5)
+        after = [s for s in rec.sounds() if s[0] >= rec.at(resumed_at) - 0.05]
+        self.assertTrue(after, 'no chime after resume')
+        log('first chime %.3f s after the click on Resume' % (after[0][0] - rec.at(resumed_at)))
+        self.assertGreaterEqual(after[0][0] - rec.at(resumed_at), INTERVAL - 0.3)
+        self.assertAlmostEqual(LONG_TONE, after[0][2], delta=LONG_TONE * 0.1)
+
+        shot, state = lib.open_tray_menu(self.rig)
+        self.assertIsNotNone(state, 'the tray menu did not open')
+        self.assertTrue(lib.enabled(state['pause']), state)
+        exit_at = lib.choose_exit(self.rig, state['top'])
+        self.assertEqual(0, proc.wait(15))
+        log('ended with 0 %.2f s after the click on Exit' % (time.monotonic() - exit_at))
+        self.assertEqual(0, self.rig.main_window())
+        self.assertEqual('none', lib.wait_look(self.rig, 'none'))
+
+    def test_answers_senders_and_survives_taskbar_restart_without_writing_registry(self):
+        # No stored settings: the defaults, and nothing of this run is stored.
+        self.rig.reg_clear()
+        proc, hwnd, _, _ = self.start()
+        self.assertEqual('running', lib.wait_look(self.rig, 'running'))
+
+        # Sent from another process: answered with 1 before it is handled.
+        self.assertEqual('1', self.rig.driver('send', hex(hwnd), harness.WM_NULL, 0, 0))
+        self.assertEqual('1', self.rig.driver('send', hex(hwnd), harness.WM_COMMAND, 0, 0))
+
+        for state, command in (('running', None), ('paused', harness.IDM_PAUSE)):
+            if command:
+                self.rig.command(hwnd, command)
+                self.assertEqual(state, lib.wait_look(self.rig, state))
+            self.rig.driver('traydelete', hex(hwnd))
+            self.assertEqual('none', lib.wait_look(self.rig, 'none'))
+            self.rig.driver('broadcast', 'TaskbarCreated')
+            look = lib.wait_look(self.rig, state)
+            log('icon after a taskbar restart while %s: %s' % (state, look))
+            self.assertEqual(state, look)
+
+        self.rig.command(hwnd, harness.IDM_RESUME)
+        self.assertEqual('running', lib.wait_look(self.rig, 'running'))
+        self.rig.command(hwnd, harness.IDM_EXIT)
+        self.assertEqual(0, proc.wait(15))
+        self.assertEqual('none', lib.wait_look(self.rig, 'none'))
+        self.assertEqual('nokey', self.rig.reg_get('Wait'))
+
+    def test_close_requests_with_none_running(self):
+        # "/u" with none running: waits its second, ends with 0, starts nothing.
+        rc, took = lib.run_to_end(self.rig, '/u')
+        log('"/u" with none running ended with %d after %.2f s' % (rc, took))
+        self.assertEqual(0, rc)
+        self.assertGreaterEqual(took, 1.0)
+        self.assertEqual(0, self.rig.main_window())
+
+        # "/U" is no close request: with none running it starts as usual,
+        # and a WM_CLOSE posted from outside ends it with 0, icon removed.
+        self.rig.reg_clear()
+        proc = self.rig.start_halvory('/U')
+        hwnd = self.rig.wait_main_window()
+        self.assertNotEqual(0, hwnd)
+        self.assertEqual('running', lib.wait_look(self.rig, 'running'))
+        self.rig.post(hwnd, harness.WM_CLOSE)
+        self.assertEqual(0, proc.wait(15))
+        self.assertEqual(0, self.rig.main_window())
+        self.assertEqual('none', lib.wait_look(self.rig, 'none'))
+
+
+if __name__ == '__main__':
+    harness.main()

@@ -1,0 +1,66 @@
+// Stand-ins for the store, the sound player and the tray icon.
+#include "standins.h"
+#include "core/rules.h"
+#include "core/settings.h"
+#include "core/store.h"
+#include "sound/player.h"
+#include "shell/tray.h"
+
+#include <string.h>
+
+Call g_calls[MAX_CALLS];
+int g_callCount = 0;
+unsigned int g_storedIntervalMs = DEFAULT_INTERVAL_MS;
+int g_timerArmed = 0;
+
+void RecordCall(const char *what, HWND hwnd)
+{
+    if (g_callCount >= MAX_CALLS)
+        return;
+    Call &call = g_calls[g_callCount++];
+    call.what = what;
+    call.hwnd = hwnd;
+    call.intervalMs = g_intervalMs;
+    call.paused = g_paused;
+    MSG msg;
+    call.quitPending = PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_NOREMOVE) ? 1 : 0;
+}
+
+void ClearCalls(void)
+{
+    g_callCount = 0;
+}
+
+std::string CallNames(void)
+{
+    std::string names;
+    for (int i = 0; i < g_callCount; i++) {
+        if (i)
+            names += ' ';
+        names += g_calls[i].what;
+    }
+    return names;
+}
+
+const Call *FindCall(const char *what)
+{
+    for (int i = 0; i < g_callCount; i++)
+        if (!strcmp(g_calls[i].what, what))
+            return &g_calls[i];
+    return NULL;
+}
+
+void ReadSettings(void)
+{
+    g_intervalMs = g_storedIntervalMs;
+    RecordCall("ReadSettings", NULL);
+}
+
+void WriteSettings(void) { RecordCall("WriteSettings", NULL); }
+void StopSound(void) { RecordCall("StopSound", NULL); }
+void StartSound(void) { RecordCall("StartSound", NULL); }
+void RestartSound(void) { RecordCall("RestartSound", NULL); }
+void AddTrayIcon(HWND hwnd) { RecordCall("AddTrayIcon", hwnd); }
+void ShowPausedIcon(HWND hwnd) { RecordCall("ShowPausedIcon", hwnd); }
+void ShowRunningIcon(HWND hwnd) { RecordCall("ShowRunningIcon", hwnd); }
+void RemoveTrayIcon(HWND hwnd) { RecordCall("RemoveTrayIcon", hwnd); }

@@ -1,0 +1,16 @@
+// The chime timer as a recorder, for tests of the rules alone.
+#include "standins.h"
+#include "core/rules.h"
+#include "shell/app.h"
+
+void ArmChimeTimer(void)
+{
+    RecordCall("ArmChimeTimer", g_hwndMain);
+    g_timerArmed = 1;
+}
+
+void DisarmChimeTimer(void)
+{
+    RecordCall("DisarmChimeTimer", g_hwndMain);
+    g_timerArmed = 0;
+}

@@ -1,0 +1,202 @@
+// The chime timer for real: the rules with the real timer on a hidden
+// window, the store, player and tray replaced by recorders. Counts are taken
+// over generous windows, so a loaded machine slows ticks without failing
+// the test; what must never happen (a tick while paused, a tick from a
+// replaced interval) is checked strictly.
+#include "standins.h"
+#include "core/rules.h"
+#include "core/settings.h"
+#include "shell/app.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <string.h>
+
+namespace {
+
+const char kClassName[] = "HalvoryTimerTest";
+
+int g_ticks = 0;            // WM_TIMER with the chime id
+int g_strangeTicks = 0;     // WM_TIMER with any other id
+DWORD g_firstTickAt = 0;
+
+LRESULT CALLBACK TestWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_TIMER) {
+        if (wParam == IDT_CHIME) {
+            if (g_ticks++ == 0)
+                g_firstTickAt = GetTickCount();
+        } else {
+            g_strangeTicks++;
+        }
+        OnTick();
+        return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+// Dispatches the thread's messages for the given time.
+void Pump(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= ms)
+            break;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, ms - elapsed, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
+// Dispatches until the first tick has come, at most for the given time.
+void PumpUntilTick(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    while (g_ticks == 0 && GetTickCount() - start < ms)
+        Pump(10);
+}
+
+class ChimeTimer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        WNDCLASSA wc;
+        ZeroMemory(&wc, sizeof(wc));
+        wc.lpfnWndProc = TestWndProc;
+        wc.hInstance = GetModuleHandleA(NULL);
+        wc.lpszClassName = kClassName;
+        RegisterClassA(&wc);
+        g_hwndMain = CreateWindowExA(0, kClassName, "timer", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                     NULL, NULL, GetModuleHandleA(NULL), NULL);
+        ASSERT_TRUE(g_hwndMain != NULL);
+        g_paused = 0;
+        ResetTicks();
+        ClearCalls();
+    }
+
+    void TearDown() override
+    {
+        DisarmChimeTimer();
+        DestroyWindow(g_hwndMain);
+        g_hwndMain = NULL;
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        }
+    }
+
+    void ResetTicks()
+    {
+        g_ticks = 0;
+        g_strangeTicks = 0;
+        g_firstTickAt = 0;
+    }
+
+    int Restarts()
+    {
+        int n = 0;
+        for (int i = 0; i < g_callCount; i++)
+            if (!strcmp(g_calls[i].what, "RestartSound"))
+                n++;
+        return n;
+    }
+};
+
+TEST_F(ChimeTimer, StartArmsATimerThatTicksOncePerIntervalAndEachTickPlays)
+{
+    g_storedIntervalMs = 250;
+    DWORD start = GetTickCount();
+    OnStart();
+    Pump(2000);
+    // About 8 in 2 s; a loaded machine merges late ticks, none come early.
+    EXPECT_GE(g_ticks, 3);
+    EXPECT_LE(g_ticks, 9);
+    EXPECT_EQ(0, g_strangeTicks);
+    EXPECT_EQ(g_ticks, Restarts());
+    // Nothing at start: the first tick is about one interval later.
+    ASSERT_NE(0u, g_firstTickAt);
+    EXPECT_GE(g_firstTickAt - start, 200u);
+}
+
+TEST_F(ChimeTimer, NoTickWhilePausedAndResumeWaitsAFullInterval)
+{
+    g_storedIntervalMs = 200;
+    OnStart();
+    PumpUntilTick(3000);
+    ASSERT_GE(g_ticks, 1);
+
+    OnPause();
+    OnPause();
+    ResetTicks();
+    Pump(1200);
+    EXPECT_EQ(0, g_ticks);
+
+    DWORD resumed = GetTickCount();
+    OnResume();
+    Pump(1500);
+    EXPECT_GE(g_ticks, 2);
+    ASSERT_NE(0u, g_firstTickAt);
+    EXPECT_GE(g_firstTickAt - resumed, 150u);
+}
+
+TEST_F(ChimeTimer, SettingsAppliedWhileRunningReplacesTheInterval)
+{
+    // From a long interval to one second: ticks come only through the re-arm.
+    g_storedIntervalMs = 60000;
+    OnStart();
+    Pump(300);
+    EXPECT_EQ(0, g_ticks);
+    DWORD applied = GetTickCount();
+    OnSettingsApplied(0, 0, 1);
+    Pump(3600);
+    EXPECT_GE(g_ticks, 2);
+    EXPECT_LE(g_ticks, 4);
+    ASSERT_NE(0u, g_firstTickAt);
+    EXPECT_GE(g_firstTickAt - applied, 800u);
+
+    // From a short interval to a minute: the old count does not go on.
+    ResetTicks();
+    OnSettingsApplied(0, 0, 0);
+    PumpUntilTick(3000);
+    ASSERT_GE(g_ticks, 1);
+    OnSettingsApplied(0, 1, 0);
+    ResetTicks();
+    Pump(1200);
+    EXPECT_EQ(0, g_ticks);
+}
+
+TEST_F(ChimeTimer, SettingsAppliedWhilePausedArmsNothingUntilResume)
+{
+    g_storedIntervalMs = 200;
+    OnStart();
+    PumpUntilTick(3000);
+    ASSERT_GE(g_ticks, 1);
+    OnPause();
+    OnSettingsApplied(0, 0, 1);
+    ResetTicks();
+    Pump(1500);
+    EXPECT_EQ(0, g_ticks);
+    EXPECT_EQ(1, g_paused);
+
+    DWORD resumed = GetTickCount();
+    OnResume();
+    Pump(2600);
+    EXPECT_GE(g_ticks, 1);
+    EXPECT_LE(g_ticks, 3);
+    ASSERT_NE(0u, g_firstTickAt);
+    EXPECT_GE(g_firstTickAt - resumed, 800u);
+}
+
+TEST_F(ChimeTimer, ZeroIntervalTicksAtThePlatformsShortestPeriod)
+{
+    g_storedIntervalMs = 0;
+    OnStart();
+    Pump(600);
+    EXPECT_GE(g_ticks, 5);
+    EXPECT_EQ(g_ticks, Restarts());
+}
+
+} // namespace
