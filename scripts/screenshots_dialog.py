@@ -36,12 +36,13 @@ def main():
     rig = None
     try:
         rig = harness.Rig(tree, rig_dir)
-        folder = os.path.join(rig.tmp, 'sounds')
-        os.makedirs(folder)
+        # A folder a user might have, so the pictures show C:\Sounds, not the rig.
+        folder = os.path.join(rig.env['WINEPREFIX'], 'drive_c', 'Sounds')
+        os.makedirs(folder, exist_ok=True)
         chime = harness.make_tone(os.path.join(folder, 'chime.wav'), 660, 0.3)
         harness.make_tone(os.path.join(folder, 'bell.wav'), 880, 0.3)
         open(os.path.join(folder, 'readme.txt'), 'w').close()
-        proc, main_hwnd = D.start_clean(rig, folder, 5400000, D.win_path(chime))
+        proc, main_hwnd = D.start_clean(rig, folder, 5400000, 'C:\\Sounds\\chime.wav')
         dlg = D.open_settings_from_tray_menu(rig)
         rig.xdotool('mousemove', 5, 5)     # no hover highlight in the picture
         time.sleep(0.5)
