@@ -32,9 +32,51 @@ import traceback
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, 'tests', 'e2e'))
 import harness  # noqa: E402
-import prooflib  # noqa: E402
+import mcitrace  # noqa: E402
 
 HOUR_MS = 3600000
+CLK_TCK = os.sysconf('SC_CLK_TCK')
+
+
+# -- a Wine process seen from Linux --------------------------------------------
+def cpu_seconds(pid):
+    """utime + stime of a Linux process, in seconds."""
+    with open('/proc/%d/stat' % pid) as f:
+        fields = f.read().rsplit(')', 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / CLK_TCK
+
+
+def rss_kb(pid):
+    with open('/proc/%d/status' % pid) as f:
+        for line in f:
+            if line.startswith('VmRSS:'):
+                return int(line.split()[1])
+    return 0
+
+
+def fd_count(pid):
+    return len(os.listdir('/proc/%d/fd' % pid))
+
+
+def start_traced(r, wait_ms, sound):
+    """A fresh Halvory with the media trace in its log; returns (process, main window)."""
+    return harness.start_clean(r, wait_ms, sound, env=mcitrace.trace_env(r.env))
+
+
+def tick_and_play_times(calls):
+    """[(tick, play)] trace times of every play: the tick is the first
+    MCI_STOP since the play before (a timer message starts with a stop), or
+    None when there was none."""
+    result = []
+    last_stop = None
+    for c in calls:
+        if c.command == 'MCI_STOP':
+            if last_stop is None:
+                last_stop = c.time
+        elif c.command == 'MCI_PLAY':
+            result.append((last_stop, c.time))
+            last_stop = None
+    return result
 
 
 def pct(values, q):
@@ -95,13 +137,10 @@ class Bench:
         r = self.rig
         n = 30
         wav = harness.make_tone(os.path.join(r.tmp, 'tick.wav'), 1000, 0.15)
-        r.reg_clear()
-        r.reg_set_wait(1000)
-        r.reg_set_sound(r.windows_path(wav))
         rec = harness.Recorder(r).start()
-        offset = prooflib.raw_minus_monotonic()
-        p, hwnd = prooflib.start_traced(r)
-        prooflib.wait_for(lambda: len(prooflib.commands(p.log, 'MCI_PLAY')) >= n + 2, n + 30, 0.5)
+        offset = mcitrace.raw_minus_monotonic()
+        p, hwnd = start_traced(r, 1000, harness.windows_path(wav))
+        harness.wait_for(lambda: mcitrace.count(p.log, 'MCI_PLAY') >= n + 2, n + 30, 0.5)
         time.sleep(0.5)
         rec.stop()
         code = self.exit_halvory(hwnd, p)
@@ -121,19 +160,10 @@ class Bench:
         self.row('timing', 'cumulative drift over %d gaps' % len(gaps), ms(drift))
 
         # Trace stamps (CLOCK_MONOTONIC_RAW) onto the recording's clock.
-        lines = prooflib.trace_lines(p.log)
         ticks, plays = [], []
-        last_stop = None
-        for t, fn, rest in lines:
-            if fn != 'mciSendCommandA':
-                continue
-            if ', MCI_STOP,' in rest:
-                if last_stop is None:
-                    last_stop = t
-            elif ', MCI_PLAY,' in rest:
-                plays.append(rec.at(t - offset))
-                ticks.append(rec.at(last_stop - offset) if last_stop is not None else None)
-                last_stop = None
+        for tick, play in tick_and_play_times(mcitrace.parse(p.log)):
+            plays.append(rec.at(play - offset))
+            ticks.append(rec.at(tick - offset) if tick is not None else None)
         all_onsets = [s[0] for s in rec.sounds() if 900 < s[2] < 1100]
         from_play, from_tick = [], []
         for tick, play in list(zip(ticks, plays))[1:]:
@@ -154,19 +184,15 @@ class Bench:
     def cpu_over(self, p, seconds):
         time.sleep(3)       # past the start-up work
         wineserver = int(open(os.path.join(self.rig_dir, 'wineserver.pid')).read())
-        c0, w0 = prooflib.cpu_seconds(p.pid), prooflib.cpu_seconds(wineserver)
+        c0, w0 = cpu_seconds(p.pid), cpu_seconds(wineserver)
         time.sleep(seconds)
-        c1, w1 = prooflib.cpu_seconds(p.pid), prooflib.cpu_seconds(wineserver)
+        c1, w1 = cpu_seconds(p.pid), cpu_seconds(wineserver)
         return c1 - c0, w1 - w0
 
     def idle(self):
         r = self.rig
         secs = self.args.idle_seconds
-        r.reg_clear()
-        r.reg_set_wait(HOUR_MS)
-        r.reg_set_sound(r.windows_path(os.path.join(r.tmp, 'none.wav')))
-        p = r.start_halvory()
-        hwnd = r.wait_main_window()
+        p, hwnd = harness.start_clean(r, HOUR_MS, harness.windows_path(os.path.join(r.tmp, 'none.wav')))
         hv, hv_ws = self.cpu_over(p, secs)
         self.exit_halvory(hwnd, p)
         b = r.wine_spawn(self.idle_exe)
@@ -178,7 +204,7 @@ class Bench:
                  'wineserver meanwhile %s' % ms(hv_ws))
         self.row('idle', 'minimal message loop CPU over %d s' % secs, ms(base),
                  'wineserver meanwhile %s' % ms(base_ws))
-        tick = 1.0 / prooflib.CLK_TCK
+        tick = 1.0 / CLK_TCK
         self.row('idle', 'ratio Halvory / minimal',
                  '%.2f' % (hv / base) if base > 0 else
                  ('both below one clock tick' if hv == 0 else 'n/a (baseline %s)' % ms(base)),
@@ -217,7 +243,7 @@ class Bench:
         runs = self.args.startup_runs
         r.reg_clear()
         r.reg_set_wait(HOUR_MS)
-        r.reg_set_sound(r.windows_path(os.path.join(r.tmp, 'none.wav')))
+        r.reg_set_sound(harness.windows_path(os.path.join(r.tmp, 'none.wav')))
 
         def close_halvory(p):
             hwnd = r.main_window()
@@ -266,20 +292,16 @@ class Bench:
         r = self.rig
         secs = int(self.args.soak_minutes * 60)
         wav = harness.make_tone(os.path.join(r.tmp, 'soak.wav'), 800, 0.1)
-        r.reg_clear()
-        r.reg_set_wait(0)
-        r.reg_set_sound(r.windows_path(wav))
-        p, hwnd = prooflib.start_traced(r)
+        p, hwnd = start_traced(r, 0, harness.windows_path(wav))
         time.sleep(10)          # settled: devices opened, buffers allocated
-        first = (prooflib.rss_kb(p.pid), prooflib.fd_count(p.pid),
-                 len(prooflib.commands(p.log, 'MCI_PLAY')), time.monotonic())
+        first = (rss_kb(p.pid), fd_count(p.pid), mcitrace.count(p.log, 'MCI_PLAY'), time.monotonic())
         peak_rss = first[0]
         while time.monotonic() - first[3] < secs - 10 and p.poll() is None:
             time.sleep(5)
-            peak_rss = max(peak_rss, prooflib.rss_kb(p.pid))
+            peak_rss = max(peak_rss, rss_kb(p.pid))
         alive = p.poll() is None
-        last = (prooflib.rss_kb(p.pid), prooflib.fd_count(p.pid),
-                len(prooflib.commands(p.log, 'MCI_PLAY')), time.monotonic()) if alive else None
+        last = (rss_kb(p.pid), fd_count(p.pid), mcitrace.count(p.log, 'MCI_PLAY'),
+                time.monotonic()) if alive else None
         code = self.exit_halvory(hwnd, p) if alive else p.returncode
         self.row('soak', 'duration, interval 0', '%d s' % secs, 'media trace on')
         self.row('soak', 'alive at the end / exit code', '%s / %s' % (alive, code))

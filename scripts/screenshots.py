@@ -16,7 +16,6 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, 'tests', 'e2e'))
 import harness  # noqa: E402
-import prooflib  # noqa: E402
 
 SCALE = 3   # the tray is tiny at 1024x768; enlarged without smoothing
 
@@ -24,10 +23,6 @@ SCALE = 3   # the tray is tiny at 1024x768; enlarged without smoothing
 def crop(src, dst, x, y, w, h):
     subprocess.check_call(['convert', src, '-crop', '%dx%d+%d+%d' % (w, h, x, y), '+repage',
                            '-filter', 'point', '-resize', '%d%%' % (SCALE * 100), dst])
-
-
-def wait_look(rig, look, timeout=15):
-    return prooflib.wait_for(lambda: harness.tray_look(rig.screenshot()) == look, timeout, 0.3)
 
 
 def main():
@@ -41,36 +36,25 @@ def main():
     subprocess.check_call([os.path.join(ROOT, 'scripts', 'rig.sh'), 'up', rig_dir])
     rig = harness.Rig(os.path.join(build, 'x86_64'), rig_dir)
     try:
-        rig.reg_clear()
-        rig.reg_set_wait(3600000)
-        p = rig.start_halvory(cwd=rig.build)
-        hwnd = rig.wait_main_window()
+        p, hwnd = harness.start_clean(rig, 3600000, cwd=rig.build)
         cx, cy = harness.TRAY_ICON_CENTRE
         # The right end of the taskbar: the icon and a little of its neighbourhood.
         area = (cx - 70, cy - 14, 80, 24)
-        if not wait_look(rig, 'running'):
+        if harness.wait_tray_look(rig, 'running', 15)[0] != 'running':
             raise SystemExit('the running icon did not show')
         time.sleep(0.5)
         crop(rig.screenshot(), os.path.join(args.out, 'tray-running.png'), *area)
 
         rig.command(hwnd, harness.IDM_PAUSE)
-        if not wait_look(rig, 'paused'):
+        if harness.wait_tray_look(rig, 'paused', 15)[0] != 'paused':
             raise SystemExit('the paused icon did not show')
         time.sleep(0.5)
         crop(rig.screenshot(), os.path.join(args.out, 'tray-paused.png'), *area)
         rig.command(hwnd, harness.IDM_RESUME)
-        wait_look(rig, 'running')
+        harness.wait_tray_look(rig, 'running', 15)
 
         # The menu as a user opens it: a real right click on the icon.
-        rig.xdotool('mousemove', cx, cy)
-        time.sleep(0.3)
-        rig.xdotool('click', '3')
-        menus = prooflib.wait_for(
-            lambda: [w for w in prooflib.toplevels(rig) if w[2] == '#32768' and w[3]], 10, 0.2)
-        if not menus:
-            raise SystemExit('the menu did not open')
-        info = rig.driver('info', hex(menus[0][0]))
-        left, top, right, bottom = (int(v) for v in info.split('rect=')[1].split(','))
+        left, top, right, bottom = harness.open_tray_menu(rig, 10)
         # The pointer off the icon and off the menu: no tooltip, no highlight.
         rig.xdotool('mousemove', max(0, left - 40), top + 5)
         time.sleep(1.0)

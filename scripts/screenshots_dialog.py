@@ -42,7 +42,7 @@ def main():
         chime = harness.make_tone(os.path.join(folder, 'chime.wav'), 660, 0.3)
         harness.make_tone(os.path.join(folder, 'bell.wav'), 880, 0.3)
         open(os.path.join(folder, 'readme.txt'), 'w').close()
-        proc, main_hwnd = D.start_clean(rig, folder, 5400000, 'C:\\Sounds\\chime.wav')
+        proc, main_hwnd = harness.start_clean(rig, 5400000, 'C:\\Sounds\\chime.wav', cwd=folder)
         dlg = D.open_settings_from_tray_menu(rig)
         rig.xdotool('mousemove', 5, 5)     # no hover highlight in the picture
         time.sleep(0.5)

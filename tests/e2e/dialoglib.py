@@ -1,9 +1,9 @@
 """Helpers for driving Halvory's settings dialog, its file chooser and its
 warning boxes from the end-to-end tests (and the screenshot script)."""
-import os
 import time
 
 import harness
+from harness import parse_info
 
 DIALOG_CLASS = '#32770'
 SETTINGS_CAPTION = 'Halvoryの設定'
@@ -31,24 +31,6 @@ CB_GETLBTEXT = 0x0148
 MINUTES_MESSAGE = '0から59までの整数を入力してください。'
 HOURS_MESSAGE = '0から999までの整数を入力してください。'
 PATH_MESSAGE = '音声ファイルの指定が無効です。'
-
-
-def parse_info(line):
-    """One line of the driver's info/children output as a dict."""
-    fields = {}
-    for part in line.split():
-        name, _, value = part.partition('=')
-        fields[name] = value
-    return {
-        'hwnd': int(fields['hwnd'], 16),
-        'class': fields['class'],
-        'id': int(fields['id']) & 0xFFFF,
-        'style': int(fields['style'], 16),
-        'exstyle': int(fields['exstyle'], 16),
-        'enabled': fields['enabled'] == '1',
-        'visible': fields['visible'] == '1',
-        'rect': tuple(int(v) for v in fields['rect'].split(',')),
-    }
 
 
 def parse_text(out):
@@ -132,43 +114,26 @@ class Dialog:
         self.rig.driver('gone', hex(self.hwnd), timeout_ms)
 
 
-def top_windows(rig, cls=DIALOG_CLASS, title='-'):
-    """[(hwnd, owner, title)] of the matching top-level windows."""
-    result = []
-    for line in rig.driver('windows', cls, title).splitlines():
-        head, _, name = line.partition(' title=')
-        fields = dict(part.split('=', 1) for part in head.split())
-        if fields.get('visible') == '1':
-            result.append((int(fields['hwnd'], 16), int(fields['owner'], 16), name))
-    return result
-
-
 def wait_window(rig, title, owner=None, timeout=10.0, cls=DIALOG_CLASS):
     """A visible top-level window with this title (and owner), or an assertion."""
-    deadline = time.monotonic() + timeout
-    while True:
-        for hwnd, own, name in top_windows(rig, cls):
-            if (title is None or name == title) and (owner is None or own == owner):
-                return Dialog(rig, hwnd)
-        if time.monotonic() > deadline:
-            raise AssertionError('no window %r (owner %r) came' % (title, owner))
-        time.sleep(0.1)
+    found = harness.wait_for(lambda: [w for w in harness.top_windows(rig, cls=cls, title=title, visible=True)
+                                      if owner is None or w.owner == owner], timeout)
+    if not found:
+        raise AssertionError('no window %r (owner %r) came' % (title, owner))
+    return Dialog(rig, found[0].hwnd)
 
 
 def owned_boxes(rig, owner):
     """The dialogs owned by a window (message boxes, the chooser)."""
-    return [Dialog(rig, h) for h, own, _ in top_windows(rig) if own == owner]
+    return [Dialog(rig, w.hwnd) for w in harness.top_windows(rig, cls=DIALOG_CLASS, visible=True)
+            if w.owner == owner]
 
 
 def wait_owned_box(rig, owner, timeout=8.0):
-    deadline = time.monotonic() + timeout
-    while True:
-        boxes = owned_boxes(rig, owner)
-        if boxes:
-            return boxes[0]
-        if time.monotonic() > deadline:
-            raise AssertionError('no box owned by %#x came' % owner)
-        time.sleep(0.1)
+    boxes = harness.wait_for(lambda: owned_boxes(rig, owner), timeout)
+    if not boxes:
+        raise AssertionError('no box owned by %#x came' % owner)
+    return boxes[0]
 
 
 def open_settings_by_command(rig, main_hwnd):
@@ -178,10 +143,7 @@ def open_settings_by_command(rig, main_hwnd):
 
 def open_settings_from_tray_menu(rig, use_key=True):
     """Right-clicks the tray icon and chooses 設定(&C)... by its key or a click."""
-    rig.xdotool('mousemove', *harness.TRAY_ICON_CENTRE)
-    rig.xdotool('click', 3)
-    menu = rig.driver('wait', '#32768', '-', 8000)
-    rect = parse_info(rig.driver('info', menu))['rect']
+    rect = harness.open_tray_menu(rig)
     if use_key:
         # Keys go to the X window under the pointer: move onto the menu first.
         rig.xdotool('mousemove', (rect[0] + rect[2]) // 2, rect[1] + 6)
@@ -193,21 +155,6 @@ def open_settings_from_tray_menu(rig, use_key=True):
         rig.xdotool('mousemove', (rect[0] + rect[2]) // 2, rect[1] + (rect[3] - rect[1]) * 60 // 100,
                     'click', 1)
     return wait_window(rig, SETTINGS_CAPTION)
-
-
-def start_clean(rig, cwd, wait_ms=None, sound=None):
-    """Starts a fresh Halvory in cwd with the given stored settings (None: absent)."""
-    rig.close_leftovers()
-    rig.reg_clear()
-    if wait_ms is not None:
-        rig.reg_set_wait(wait_ms)
-    if sound is not None:
-        rig.reg_set_sound(sound)
-    proc = rig.start_halvory(cwd=cwd)
-    hwnd = rig.wait_main_window()
-    if not hwnd:
-        raise AssertionError('Halvory did not start')
-    return proc, hwnd
 
 
 def stop(rig, proc, hwnd, timeout=20):
@@ -223,22 +170,8 @@ def glyph_counts(png, rect):
     # A pressed-looking or focused button may shift the picture by a pixel:
     # take a 14x14 window and report dark pixels per row.
     x0, y0 = cx - 7, cy - 7
-    import subprocess
-    out = subprocess.check_output(['convert', png, '-crop', '14x14+%d+%d' % (x0, y0), '+repage',
-                                   '-depth', '8', 'txt:-'], text=True)
     rows = [0] * 14
-    for line in out.splitlines()[1:]:
-        try:
-            pos, rest = line.split(':', 1)
-            x, y = (int(v) for v in pos.split(','))
-            rgb = rest.split('(')[1].split(')')[0].split(',')[:3]
-            r, g, b = (int(float(v)) for v in rgb)
-        except (IndexError, ValueError):
-            continue
+    for _, y, (r, g, b) in harness.pixels(png, x0, y0, 14, 14):
         if max(r, g, b) <= 40:
-            rows[y] += 1
+            rows[y - y0] += 1
     return [n for n in rows if n]
-
-
-def win_path(path):
-    return 'Z:' + os.path.abspath(path).replace('/', '\\')

@@ -1,6 +1,7 @@
 """The end-to-end tests' side of the rig: starting Windows programs under
-Wine, the driver, screenshots, real mouse and keys, the registry, synthesized
-test sounds and recordings of what Wine plays.
+Wine, the driver, the desktop's top-level windows, the tray icon and its
+menu, screenshots, real mouse and keys, the registry, synthesized test
+sounds and recordings of what Wine plays.
 
 Every process a test starts is ended by its own id when the test ends,
 whatever way it ends.
@@ -8,6 +9,7 @@ whatever way it ends.
 import argparse
 import array
 import atexit
+import collections
 import os
 import shlex
 import signal
@@ -72,8 +74,10 @@ class Rig:
         """Starts a process in the rig; it is ended by id at the end."""
         log = log or os.path.join(self.tmp, 'proc%d.log' % len(self.procs))
         out = open(log, 'wb')
+        started = time.monotonic()
         p = subprocess.Popen(argv, env=env or self.env, cwd=cwd or self.tmp, stdin=subprocess.DEVNULL,
                              stdout=out, stderr=subprocess.STDOUT)
+        p.started = started
         out.close()     # the child has its own handle on the log
         p.log = log
         self.procs.append(p)
@@ -160,22 +164,116 @@ class Rig:
     def xdotool(self, *args):
         subprocess.check_call(['xdotool'] + [str(a) for a in args], env=self.env)
 
-    def windows_path(self, path):
-        return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+def windows_path(path):
+    """A Linux path as Wine's programs see it (drive Z: is the root)."""
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+def start_clean(rig, wait_ms=None, sound=None, cwd=None, env=None):
+    """Starts a fresh Halvory with the given stored settings (None: absent);
+    returns (process, main window)."""
+    rig.close_leftovers()
+    rig.reg_clear()
+    if wait_ms is not None:
+        rig.reg_set_wait(wait_ms)
+    if sound is not None:
+        rig.reg_set_sound(sound)
+    proc = rig.start_halvory(cwd=cwd, env=env)
+    hwnd = rig.wait_main_window()
+    if not hwnd:
+        raise AssertionError('Halvory did not start')
+    return proc, hwnd
+
+
+def wait_for(predicate, timeout, step=0.1):
+    """Polls until predicate() is true or timeout seconds have passed;
+    returns its last value."""
+    deadline = time.monotonic() + timeout
+    value = predicate()
+    while not value and time.monotonic() < deadline:
+        time.sleep(step)
+        value = predicate()
+    return value
+
+
+# -- windows -------------------------------------------------------------------
+Window = collections.namedtuple('Window', 'hwnd pid owner visible cls title')
+
+
+def top_windows(rig, cls=None, title=None, pid=None, visible=None):
+    """The desktop's top-level windows, each a Window, filtered by class,
+    title, Windows process id and visibility where given."""
+    result = []
+    for line in rig.driver('windows').splitlines():
+        head, _, name = line.partition(' title=')
+        head, _, klass = head.partition(' class=')
+        fields = dict(part.split('=', 1) for part in head.split())
+        w = Window(int(fields['hwnd'], 16), int(fields['pid']), int(fields['owner'], 16),
+                   fields['visible'] == '1', klass, name)
+        if ((cls is None or w.cls == cls) and (title is None or w.title == title)
+                and (pid is None or w.pid == pid) and (visible is None or w.visible == visible)):
+            result.append(w)
+    return result
+
+
+def parse_info(line):
+    """One line of the driver's info/children output as a dict."""
+    fields = {}
+    for part in line.split():
+        name, _, value = part.partition('=')
+        fields[name] = value
+    return {
+        'hwnd': int(fields['hwnd'], 16),
+        'class': fields['class'],
+        'id': int(fields['id']) & 0xFFFF,
+        'style': int(fields['style'], 16),
+        'exstyle': int(fields['exstyle'], 16),
+        'enabled': fields['enabled'] == '1',
+        'visible': fields['visible'] == '1',
+        'rect': tuple(int(v) for v in fields['rect'].split(',')),
+    }
+
+
+# -- the tray ------------------------------------------------------------------
+def right_click_tray_icon(rig):
+    """A real right-click on the tray icon. The pointer leaves first, so
+    that the click comes after a fresh move onto the icon."""
+    cx, cy = TRAY_ICON_CENTRE
+    rig.xdotool('mousemove', 400, 300)
+    time.sleep(0.2)
+    rig.xdotool('mousemove', cx, cy, 'click', 3)
+
+
+def open_tray_menu(rig, timeout=8.0):
+    """Right-clicks the tray icon and waits for its menu window; returns
+    the menu's rect (left, top, right, bottom), or an assertion."""
+    right_click_tray_icon(rig)
+    menus = wait_for(lambda: top_windows(rig, cls='#32768', visible=True), timeout, 0.2)
+    if not menus:
+        raise AssertionError('the tray menu did not open')
+    return parse_info(rig.driver('info', hex(menus[0].hwnd)))['rect']
+
+
+def pixels(png, x, y, w, h):
+    """(x, y, (r, g, b)) of every pixel in a region of a picture."""
+    out = subprocess.check_output(['convert', png, '-crop', '%dx%d+%d+%d' % (w, h, x, y), '+repage',
+                                   '-depth', '8', 'txt:-'], text=True)
+    for line in out.splitlines()[1:]:
+        try:
+            xy, rest = line.split(':', 1)
+            px, py = (int(v) for v in xy.split(','))
+            r, g, b = (int(float(v)) for v in rest.split('(')[1].split(')')[0].split(',')[:3])
+        except (IndexError, ValueError):
+            continue
+        yield px + x, py + y, (r, g, b)
 
 
 def colour_counts(png, x, y, w, h, fuzz=10):
     """Counts of pixels in a region by colour class: black, white, other."""
-    out = subprocess.check_output(['convert', png, '-crop', '%dx%d+%d+%d' % (w, h, x, y), '+repage',
-                                   '-depth', '8', 'txt:-'], text=True)
     counts = {'black': 0, 'white': 0, 'other': 0}
     limit = 255 * fuzz // 100
-    for line in out.splitlines()[1:]:
-        try:
-            rgb = line.split('(')[1].split(')')[0].split(',')[:3]
-            r, g, b = (int(float(v)) for v in rgb)
-        except (IndexError, ValueError):
-            continue
+    for _, _, (r, g, b) in pixels(png, x, y, w, h):
         if max(r, g, b) <= limit:
             counts['black'] += 1
         elif min(r, g, b) >= 255 - limit:
@@ -195,13 +293,31 @@ def tray_look(png):
     desktop blue). The glyph's own colour must be there in a glyph-sized
     amount, so neither an empty white cell nor a solid square passes.
     """
-    cx, cy = TRAY_ICON_CENTRE
-    c = colour_counts(png, cx - 8, cy - 8, 16, 16)
+    c = tray_cell_counts(png)
     if c['black'] >= 120 and 30 <= c['white'] <= 110:
         return 'running'
     if c['white'] >= 120 and 30 <= c['black'] <= 110:
         return 'paused'
     return 'none'
+
+
+def tray_cell_counts(png):
+    """colour_counts of the first tray icon's 16x16 cell."""
+    cx, cy = TRAY_ICON_CENTRE
+    return colour_counts(png, cx - 8, cy - 8, 16, 16)
+
+
+def wait_tray_look(rig, want, timeout=8.0):
+    """Screenshots until the tray shows the wanted look or time runs out;
+    returns (look, screenshot) of the last one."""
+    last = {}
+
+    def shown():
+        last['shot'] = rig.screenshot()
+        last['look'] = tray_look(last['shot'])
+        return last['look'] == want
+    wait_for(shown, timeout, 0.2)
+    return last['look'], last['shot']
 
 
 # -- sounds ----------------------------------------------------------------

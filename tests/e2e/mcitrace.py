@@ -32,6 +32,7 @@ drivers' own players) are kept apart by thread id.
 """
 import collections
 import re
+import time
 
 MCI_NOTIFY = 0x1
 MCI_WAIT = 0x2
@@ -120,6 +121,29 @@ def parse_lines(lines):
 def parse(path):
     with open(path, encoding='utf-8', errors='replace') as f:
         return parse_lines(f)
+
+
+def count(path, command):
+    """How many calls of one command ('MCI_OPEN', 'MCI_PLAY'...) a trace holds so far."""
+    return sum(1 for c in parse(path) if c.command == command)
+
+
+def opened_elements(calls):
+    """The file names of the opens that got as far as naming one."""
+    return [c.element for c in calls if c.command == 'MCI_OPEN' and c.element is not None]
+
+
+def raw_minus_monotonic():
+    """CLOCK_MONOTONIC_RAW - CLOCK_MONOTONIC now, best of a few reads: what
+    carries the trace's times onto time.monotonic()."""
+    best = None
+    for _ in range(5):
+        a = time.monotonic()
+        r = time.clock_gettime(time.CLOCK_MONOTONIC_RAW)
+        b = time.monotonic()
+        if best is None or b - a < best[0]:
+            best = (b - a, r - (a + b) / 2)
+    return best[1]
 
 
 def describe(calls):

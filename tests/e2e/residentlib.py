@@ -1,7 +1,5 @@
 """Helpers for the resident chime's end-to-end tests: the tray menu as seen
-on screen, clicks on its items, waiting for a tray look, and sound spans
-taken from a Recorder."""
-import subprocess
+on screen, clicks on its items, and sound spans taken from a Recorder."""
 import time
 
 import harness
@@ -14,26 +12,13 @@ RESUME_ROWS = (20, 38)
 EXIT_ROW = 86               # middle of the exit item's text, from the top edge
 
 
-def _pixels(png, x, y, w, h):
-    out = subprocess.check_output(['convert', png, '-crop', '%dx%d+%d+%d' % (w, h, x, y), '+repage',
-                                   '-depth', '8', 'txt:-'], text=True)
-    for line in out.splitlines()[1:]:
-        try:
-            xy, rest = line.split(':', 1)
-            px, py = (int(v) for v in xy.split(','))
-            r, g, b = (int(float(v)) for v in rest.split('(')[1].split(')')[0].split(',')[:3])
-        except (IndexError, ValueError):
-            continue
-        yield px + x, py + y, (r, g, b)
-
-
 def menu_top(png):
     """The y of the menu's top edge above the tray icon, or None when no
     menu is open: the first row left of the cursor that is mostly white."""
     cx, cy = harness.TRAY_ICON_CENTRE
     x0 = cx - MENU_SEARCH_WIDTH
     rows = {}
-    for _, y, (r, g, b) in _pixels(png, x0, cy - 200, MENU_SEARCH_WIDTH - 5, 170):
+    for _, y, (r, g, b) in harness.pixels(png, x0, cy - 200, MENU_SEARCH_WIDTH - 5, 170):
         if min(r, g, b) >= 245:
             rows[y] = rows.get(y, 0) + 1
     for y in sorted(rows):
@@ -46,7 +31,7 @@ def item_ink(png, top, rows):
     """(black, grey) text pixels in one item's rows."""
     cx, _ = harness.TRAY_ICON_CENTRE
     black = grey = 0
-    for _, _, (r, g, b) in _pixels(png, cx - MENU_SEARCH_WIDTH, top + rows[0], MENU_SEARCH_WIDTH - 5,
+    for _, _, (r, g, b) in harness.pixels(png, cx - MENU_SEARCH_WIDTH, top + rows[0], MENU_SEARCH_WIDTH - 5,
                                    rows[1] - rows[0]):
         if max(r, g, b) <= 60:
             black += 1
@@ -74,14 +59,10 @@ def grayed(ink):
     return grey >= 30 and black <= 5
 
 
-def open_tray_menu(rig, timeout=8.0):
-    """Right-clicks the tray icon with the real mouse and waits for the menu;
-    returns (screenshot, state). The pointer leaves first, so that the click
-    comes after a fresh move onto the icon."""
-    cx, cy = harness.TRAY_ICON_CENTRE
-    rig.xdotool('mousemove', 400, 300)
-    time.sleep(0.2)
-    rig.xdotool('mousemove', cx, cy, 'click', 3)
+def open_tray_menu_on_screen(rig, timeout=8.0):
+    """Right-clicks the tray icon with the real mouse and waits until the
+    menu shows on screen; returns (screenshot, state)."""
+    harness.right_click_tray_icon(rig)
     deadline = time.monotonic() + timeout
     while True:
         time.sleep(0.3)
@@ -112,21 +93,9 @@ def choose_exit(rig, top):
     return click_menu_row(rig, top, EXIT_ROW)
 
 
-def wait_look(rig, want, timeout=8.0):
-    """Polls screenshots until the tray shows the wanted look; returns the last look."""
-    deadline = time.monotonic() + timeout
-    while True:
-        look = harness.tray_look(rig.screenshot())
-        if look == want or time.monotonic() > deadline:
-            return look
-        time.sleep(0.3)
-
-
 def wait_recorded(rec, until_rec_time, timeout=30.0):
     """Waits until the recording covers the given time on its clock."""
-    deadline = time.monotonic() + timeout
-    while rec.now() < until_rec_time and time.monotonic() < deadline:
-        time.sleep(0.05)
+    harness.wait_for(lambda: rec.now() >= until_rec_time, timeout, 0.05)
 
 
 def wait_loud(rec, from_rec_time, timeout, threshold_dbfs=-30.0):

@@ -200,7 +200,7 @@ class Commands(unittest.TestCase):
     def expect_open_and_play(self, calls, path, driver):
         open_, play = calls
         self.expect(open_, 'MCI_OPEN', 0, MCI_OPEN_ELEMENT)
-        self.assertEqual(harness.RIG.windows_path(path), open_.element)
+        self.assertEqual(harness.windows_path(path), open_.element)
         if driver != 'any':
             self.assertEqual(driver, open_.driver)
         self.expect(play, 'MCI_PLAY', open_.opened if open_.rc == 0 else play.device, MCI_NOTIFY)
@@ -244,7 +244,7 @@ class Commands(unittest.TestCase):
         # only the restart's stop and close: nothing reacts to the change.
         other = steps['other']
         self.assertEqual(['MCI_STOP', 'MCI_CLOSE', 'MCI_OPEN', 'MCI_PLAY'], [c.command for c in other])
-        self.assertEqual(harness.RIG.windows_path(Scene.files['other']), other[2].element)
+        self.assertEqual(harness.windows_path(Scene.files['other']), other[2].element)
 
     def test_midi_goes_to_the_sequencer_and_bad_files_fail_quietly(self):
         steps = self.restarts()

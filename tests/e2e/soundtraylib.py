@@ -65,7 +65,7 @@ class Stage:
 
     def set_path(self, path):
         """Puts a Linux path, as Windows sees it, into the sound path buffer."""
-        return self.cmd('path', self.rig.windows_path(path).encode('cp932').hex())[0]
+        return self.cmd('path', harness.windows_path(path).encode('cp932').hex())[0]
 
     def device(self):
         _, lines = self.cmd('device')
@@ -113,16 +113,3 @@ def make_midi(path, notes=(60, 64, 67), ticks=240):
     with open(path, 'wb') as f:
         f.write(header + b'MTrk' + len(track).to_bytes(4, 'big') + track)
     return path
-
-
-def wait_tray_look(rig, want, timeout=5.0):
-    """Screenshots until the tray shows the wanted look or time runs out;
-    returns (look, colour counts, screenshot) of the last one."""
-    deadline = time.monotonic() + timeout
-    while True:
-        shot = rig.screenshot()
-        look = harness.tray_look(shot)
-        if look == want or time.monotonic() > deadline:
-            cx, cy = harness.TRAY_ICON_CENTRE
-            return look, harness.colour_counts(shot, cx - 8, cy - 8, 16, 16), shot
-        time.sleep(0.2)

@@ -8,14 +8,14 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
+from harness import start_clean, windows_path  # noqa: E402
 from dialoglib import (  # noqa: E402
     IDOK, IDCANCEL, IDC_SOUNDFILE, IDC_BROWSE, IDC_HOURS, IDC_HOURS_SPIN, IDC_MINUTES,
     IDC_MINUTES_SPIN, IDC_SECONDS, IDC_SECONDS_SPIN, IDC_PLAY, IDC_STOP, IDC_STATIC,
     CHOOSER_TITLE, CHOOSER_FILENAME, CHOOSER_FILETYPE, SETTINGS_CAPTION, EM_GETLIMITTEXT,
     UDM_GETRANGE, UDM_GETACCEL, CB_GETCOUNT, CB_GETLBTEXT, MINUTES_MESSAGE, HOURS_MESSAGE,
-    PATH_MESSAGE, Dialog, centre, glyph_counts, open_settings_by_command,
-    open_settings_from_tray_menu, owned_boxes, start_clean, stop, top_windows, wait_owned_box,
-    wait_window, win_path)
+    PATH_MESSAGE, DIALOG_CLASS, Dialog, centre, glyph_counts, open_settings_by_command,
+    open_settings_from_tray_menu, owned_boxes, stop, wait_owned_box)
 
 WS_VISIBLE, WS_DISABLED, WS_CLIPSIBLINGS = 0x10000000, 0x08000000, 0x04000000
 WS_CHILD, WS_BORDER, WS_GROUP, WS_TABSTOP = 0x40000000, 0x00800000, 0x00020000, 0x00010000
@@ -81,7 +81,7 @@ class DialogCase(unittest.TestCase):
     def start(self, wait_ms=None, sound=None, record=False):
         if record:
             self.rec = harness.Recorder(self.rig).start()
-        self.proc, self.main = start_clean(self.rig, self.dir, wait_ms, sound)
+        self.proc, self.main = start_clean(self.rig, wait_ms, sound, cwd=self.dir)
 
     def tone(self, name, freq, seconds):
         return harness.make_tone(os.path.join(self.dir, name), freq, seconds)
@@ -202,7 +202,7 @@ class OpeningTest(DialogCase):
 
     def test_second_command_brings_the_open_dialog_forward(self):
         a = self.tone('a.wav', 440, 0.3)
-        self.start(wait_ms=3600000, sound=win_path(a))
+        self.start(wait_ms=3600000, sound=windows_path(a))
         dlg = open_settings_from_tray_menu(self.rig, use_key=False)
         # Move the foreground away: a click on the desktop.
         self.rig.xdotool('mousemove', 60, 60, 'click', 1)
@@ -214,7 +214,8 @@ class OpeningTest(DialogCase):
             time.sleep(0.2)
         self.assertEqual(int(self.rig.driver('foreground'), 16), dlg.hwnd, 'brought to the front')
         time.sleep(0.5)
-        dialogs = [h for h, own, name in top_windows(self.rig) if name == SETTINGS_CAPTION]
+        dialogs = [w.hwnd for w in harness.top_windows(self.rig, cls=DIALOG_CLASS, title=SETTINGS_CAPTION,
+                                                       visible=True)]
         self.assertEqual(dialogs, [dlg.hwnd], 'the same dialog, no second one')
         # Its pictures are still the play triangle and the stop square.
         shot = self.rig.screenshot()
@@ -294,7 +295,7 @@ class EntryTest(DialogCase):
     def test_validation_refuses_with_message_and_focus(self):
         folder = os.path.join(self.dir, 'folder')
         os.makedirs(folder, exist_ok=True)
-        missing = win_path(os.path.join(self.dir, 'missing.wav'))
+        missing = windows_path(os.path.join(self.dir, 'missing.wav'))
         self.start(wait_ms=5400000)
         dlg = open_settings_by_command(self.rig, self.main)
         self.assertEqual([dlg.text(i) for i in (IDC_HOURS, IDC_MINUTES, IDC_SECONDS)], ['1', '30', '0'])
@@ -332,14 +333,14 @@ class EntryTest(DialogCase):
         self.assertIsNone(self.rig.reg_get('SoundFile'))
 
         # A folder exists, so it passes; the stored values are exact.
-        dlg.set_text(IDC_SOUNDFILE, win_path(folder))
+        dlg.set_text(IDC_SOUNDFILE, windows_path(folder))
         dlg.command(IDOK)
         dlg.wait_gone()
-        self.assertRegistry(5000, win_path(folder))
+        self.assertRegistry(5000, windows_path(folder))
 
     def test_long_typed_path_is_cut_to_259_bytes_on_a_character_boundary(self):
         self.start(wait_ms=60000)
-        base = win_path(self.dir) + '\\'
+        base = windows_path(self.dir) + '\\'
 
         def components(total, unit, unit_bytes, limit):
             """Folder names filling `total` cp932 bytes with separators, each
@@ -394,21 +395,21 @@ class PreviewTest(DialogCase):
     def test_preview_buttons_follow_the_field_and_play_the_setting(self):
         a = self.tone('a.wav', 440, 2.5)
         b = self.tone('b.wav', 880, 0.4)
-        self.start(wait_ms=3600000, sound=win_path(a), record=True)
+        self.start(wait_ms=3600000, sound=windows_path(a), record=True)
         dlg = open_settings_by_command(self.rig, self.main)
         self.assertTrue(dlg.enabled(IDC_PLAY) and dlg.enabled(IDC_STOP))
         shot = self.rig.screenshot()
         self.assertEqual(glyph_counts(shot, dlg.child(IDC_PLAY)['rect']), PLAY_ROWS, 'play triangle')
         self.assertEqual(glyph_counts(shot, dlg.child(IDC_STOP)['rect']), STOP_ROWS, 'stop square')
 
-        for text, enabled in (('', False), (win_path(os.path.join(self.dir, 'nothing.wav')), False),
-                              (win_path(self.dir), True), (win_path(b)[:-1], False)):
+        for text, enabled in (('', False), (windows_path(os.path.join(self.dir, 'nothing.wav')), False),
+                              (windows_path(self.dir), True), (windows_path(b)[:-1], False)):
             dlg.set_text(IDC_SOUNDFILE, text)
             self.assertEqual((dlg.enabled(IDC_PLAY), dlg.enabled(IDC_STOP)), (enabled, enabled), text)
         # Real typing: the last letter completes an existing name.
         dlg.click(IDC_SOUNDFILE)
         self.rig.xdotool('key', 'End', 'v')
-        self.assertEqual(dlg.text(IDC_SOUNDFILE), win_path(b))
+        self.assertEqual(dlg.text(IDC_SOUNDFILE), windows_path(b))
         self.assertTrue(dlg.enabled(IDC_PLAY))
         self.rig.xdotool('key', 'BackSpace')
         self.assertFalse(dlg.enabled(IDC_PLAY))
@@ -449,7 +450,7 @@ class ChooserTest(DialogCase):
         a = self.tone('a.wav', 440, 0.3)
         self.tone('b.wav', 880, 0.3)
         open(os.path.join(self.dir, 'notes.txt'), 'w').close()
-        self.start(wait_ms=2000, sound=win_path(a), record=True)
+        self.start(wait_ms=2000, sound=windows_path(a), record=True)
         dlg = open_settings_by_command(self.rig, self.main)
         dlg.set_text(IDC_SOUNDFILE, 'typed-nothing.wav')
         self.assertFalse(dlg.enabled(IDC_PLAY))
@@ -483,7 +484,7 @@ class ChooserTest(DialogCase):
         self.rig.xdotool('key', 'Return')
         chooser.wait_gone()
         t_chosen = time.monotonic()
-        self.assertEqual(dlg.text(IDC_SOUNDFILE), win_path(os.path.join(self.dir, 'b.wav')))
+        self.assertEqual(dlg.text(IDC_SOUNDFILE), windows_path(os.path.join(self.dir, 'b.wav')))
         self.assertTrue(dlg.enabled(IDC_PLAY) and dlg.enabled(IDC_STOP), 'the chosen file enables them')
         time.sleep(2.6)
         heard = self.onsets(t_chosen + 0.3, time.monotonic())
@@ -498,14 +499,14 @@ class ChooserTest(DialogCase):
         heard = self.onsets(t_cancel + 0.3, time.monotonic())
         self.assertTrue(heard and all(abs(s[2] - 880) < 50 for s in heard), heard)
         kind, data = self.rig.reg_get('SoundFile')
-        self.assertEqual(data, win_path(a).encode('cp932') + b'\0')
+        self.assertEqual(data, windows_path(a).encode('cp932') + b'\0')
 
 
 class ApplyTest(DialogCase):
 
     def test_ok_while_running_restarts_the_interval(self):
         a = self.tone('a.wav', 660, 0.2)
-        self.start(wait_ms=2000, sound=win_path(a), record=True)
+        self.start(wait_ms=2000, sound=windows_path(a), record=True)
         dlg = open_settings_by_command(self.rig, self.main)
         dlg.set_text(IDC_SECONDS, '4')
         time.sleep(2.5)   # ticks go on while the dialog is open
@@ -524,11 +525,11 @@ class ApplyTest(DialogCase):
         self.assertLessEqual(later[0][0], self.rec.at(t_after + 5.0), 'first new chime after ~4 s')
         self.assertGreater(later[1][0] - later[0][0], 3.4)
         self.assertLess(later[1][0] - later[0][0], 4.8)
-        self.assertRegistry(4000, win_path(a))
+        self.assertRegistry(4000, windows_path(a))
 
     def test_ok_while_paused_stays_paused_and_silent(self):
         a = self.tone('a.wav', 660, 0.2)
-        self.start(wait_ms=2000, sound=win_path(a), record=True)
+        self.start(wait_ms=2000, sound=windows_path(a), record=True)
         self.rig.command(self.main, harness.IDM_PAUSE)
         time.sleep(1.0)
         self.assertEqual(harness.tray_look(self.rig.screenshot()), 'paused')
@@ -540,7 +541,7 @@ class ApplyTest(DialogCase):
         time.sleep(3.0)
         self.assertEqual(self.onsets(t_ok - 0.5, time.monotonic()), [], 'nothing plays while paused')
         self.assertEqual(harness.tray_look(self.rig.screenshot()), 'paused')
-        self.assertRegistry(1000, win_path(a))
+        self.assertRegistry(1000, windows_path(a))
         # Resume arms the new 1 s interval.
         t_resume = time.monotonic()
         self.rig.command(self.main, harness.IDM_RESUME)

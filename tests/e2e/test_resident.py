@@ -39,25 +39,24 @@ class Resident(unittest.TestCase):
         self.rig.close_leftovers()
         self.rig.kill_all()
 
-    def preset(self, wav):
-        self.rig.reg_clear()
-        self.rig.reg_set_wait(INTERVAL_MS)
-        self.rig.reg_set_sound(self.rig.windows_path(wav))
+    def start(self, wav=None):
+        """Starts a fresh Halvory, chiming wav at the test interval (with no
+        stored settings when None); returns (process, window, spawn time,
+        time the window was seen)."""
+        if wav:
+            proc, hwnd = harness.start_clean(self.rig, INTERVAL_MS, harness.windows_path(wav))
+        else:
+            proc, hwnd = harness.start_clean(self.rig)
+        return proc, hwnd, proc.started, time.monotonic()
 
-    def start(self):
-        """Starts Halvory; returns (process, window, spawn time, time the window was seen)."""
-        spawned = time.monotonic()
-        proc = self.rig.start_halvory()
-        hwnd = self.rig.wait_main_window()
-        seen = time.monotonic()
-        self.assertNotEqual(0, hwnd, 'the main window never appeared')
-        return proc, hwnd, spawned, seen
+    def look(self, want):
+        """The tray's look once it is the wanted one, or when time ran out."""
+        return harness.wait_tray_look(self.rig, want)[0]
 
     def test_chimes_once_per_interval_and_stays_single(self):
-        self.preset(self.short_wav)
         rec = self.rec = harness.Recorder(self.rig).start()
-        proc, hwnd, spawned, seen = self.start()
-        self.assertEqual('running', lib.wait_look(self.rig, 'running'))
+        proc, hwnd, spawned, seen = self.start(self.short_wav)
+        self.assertEqual('running', self.look('running'))
 
         # A second start, and "/U" which is not the close request, both end
         # at once with 0 and leave the first one as it was.
@@ -104,22 +103,21 @@ class Resident(unittest.TestCase):
         self.assertGreaterEqual(took, 1.0)
         self.assertEqual(0, proc.wait(15))
         self.assertEqual(0, self.rig.main_window())
-        self.assertEqual('none', lib.wait_look(self.rig, 'none'))
+        self.assertEqual('none', self.look('none'))
 
     def test_tray_menu_pauses_resumes_and_exits(self):
-        self.preset(self.long_wav)
         rec = self.rec = harness.Recorder(self.rig).start()
-        proc, hwnd, spawned, seen = self.start()
+        proc, hwnd, spawned, seen = self.start(self.long_wav)
         # Wait for the first chime: the menu is opened while it plays.
         self.assertIsNotNone(lib.wait_loud(rec, rec.at(spawned), 15), 'no chime came')
 
-        shot, state = lib.open_tray_menu(self.rig)
+        shot, state = lib.open_tray_menu_on_screen(self.rig)
         log('menu while running: %s (%s)' % (state, shot))
         self.assertIsNotNone(state, 'the tray menu did not open')
         self.assertTrue(lib.enabled(state['pause']), state)
         self.assertTrue(lib.grayed(state['resume']), state)
         paused_at = lib.choose_pause(self.rig, state['top'])
-        self.assertEqual('paused', lib.wait_look(self.rig, 'paused'))
+        self.assertEqual('paused', self.look('paused'))
 
         # While paused nothing plays, over more than two intervals.
         lib.wait_recorded(rec, rec.at(paused_at) + 2 * INTERVAL + 1.5)
@@ -134,13 +132,13 @@ class Resident(unittest.TestCase):
         self.assertLessEqual(silenced, 1.2)
         self.assertEqual([], lib.spans_between(spans, rec.at(paused_at) + 1.3, rec.now()))
 
-        shot, state = lib.open_tray_menu(self.rig)
+        shot, state = lib.open_tray_menu_on_screen(self.rig)
         log('menu while paused: %s (%s)' % (state, shot))
         self.assertIsNotNone(state, 'the tray menu did not open')
         self.assertTrue(lib.grayed(state['pause']), state)
         self.assertTrue(lib.enabled(state['resume']), state)
         resumed_at = lib.choose_resume(self.rig, state['top'])
-        self.assertEqual('running', lib.wait_look(self.rig, 'running'))
+        self.assertEqual('running', self.look('running'))
 
         # Resume plays nothing until a full interval has passed.
         lib.wait_recorded(rec, rec.at(resumed_at) + INTERVAL + 1.5)
@@ -150,20 +148,19 @@ class Resident(unittest.TestCase):
         self.assertGreaterEqual(after[0][0] - rec.at(resumed_at), INTERVAL - 0.3)
         self.assertAlmostEqual(LONG_TONE, after[0][2], delta=LONG_TONE * 0.1)
 
-        shot, state = lib.open_tray_menu(self.rig)
+        shot, state = lib.open_tray_menu_on_screen(self.rig)
         self.assertIsNotNone(state, 'the tray menu did not open')
         self.assertTrue(lib.enabled(state['pause']), state)
         exit_at = lib.choose_exit(self.rig, state['top'])
         self.assertEqual(0, proc.wait(15))
         log('ended with 0 %.2f s after the click on Exit' % (time.monotonic() - exit_at))
         self.assertEqual(0, self.rig.main_window())
-        self.assertEqual('none', lib.wait_look(self.rig, 'none'))
+        self.assertEqual('none', self.look('none'))
 
     def test_answers_senders_and_survives_taskbar_restart_without_writing_registry(self):
         # No stored settings: the defaults, and nothing of this run is stored.
-        self.rig.reg_clear()
         proc, hwnd, _, _ = self.start()
-        self.assertEqual('running', lib.wait_look(self.rig, 'running'))
+        self.assertEqual('running', self.look('running'))
 
         # Sent from another process: answered with 1 before it is handled.
         self.assertEqual('1', self.rig.driver('send', hex(hwnd), harness.WM_NULL, 0, 0))
@@ -172,19 +169,19 @@ class Resident(unittest.TestCase):
         for state, command in (('running', None), ('paused', harness.IDM_PAUSE)):
             if command:
                 self.rig.command(hwnd, command)
-                self.assertEqual(state, lib.wait_look(self.rig, state))
+                self.assertEqual(state, self.look(state))
             self.rig.driver('traydelete', hex(hwnd))
-            self.assertEqual('none', lib.wait_look(self.rig, 'none'))
+            self.assertEqual('none', self.look('none'))
             self.rig.driver('broadcast', 'TaskbarCreated')
-            look = lib.wait_look(self.rig, state)
+            look = self.look(state)
             log('icon after a taskbar restart while %s: %s' % (state, look))
             self.assertEqual(state, look)
 
         self.rig.command(hwnd, harness.IDM_RESUME)
-        self.assertEqual('running', lib.wait_look(self.rig, 'running'))
+        self.assertEqual('running', self.look('running'))
         self.rig.command(hwnd, harness.IDM_EXIT)
         self.assertEqual(0, proc.wait(15))
-        self.assertEqual('none', lib.wait_look(self.rig, 'none'))
+        self.assertEqual('none', self.look('none'))
         self.assertEqual('nokey', self.rig.reg_get('Wait'))
 
     def test_close_requests_with_none_running(self):
@@ -201,11 +198,11 @@ class Resident(unittest.TestCase):
         proc = self.rig.start_halvory('/U')
         hwnd = self.rig.wait_main_window()
         self.assertNotEqual(0, hwnd)
-        self.assertEqual('running', lib.wait_look(self.rig, 'running'))
+        self.assertEqual('running', self.look('running'))
         self.rig.post(hwnd, harness.WM_CLOSE)
         self.assertEqual(0, proc.wait(15))
         self.assertEqual(0, self.rig.main_window())
-        self.assertEqual('none', lib.wait_look(self.rig, 'none'))
+        self.assertEqual('none', self.look('none'))
 
 
 if __name__ == '__main__':

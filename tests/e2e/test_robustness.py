@@ -10,13 +10,11 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-import prooflib  # noqa: E402
-from harness import WM_CLOSE, WM_COMMAND, IDM_EXIT, IDM_PAUSE, IDM_RESUME, IDM_SETTINGS  # noqa: E402
-
-IDOK = 1
-IDC_SOUNDFILE, IDC_HOURS, IDC_MINUTES, IDC_SECONDS = 200, 202, 204, 206
-SETTINGS_TITLE = 'Halvoryの設定'
-DIALOG_CLASS = '#32770'
+import mcitrace  # noqa: E402
+from harness import (WM_CLOSE, WM_COMMAND, IDM_EXIT, IDM_PAUSE, IDM_RESUME, IDM_SETTINGS,  # noqa: E402
+                     start_clean, wait_for, windows_path)
+from dialoglib import (IDOK, IDC_SOUNDFILE, IDC_HOURS, IDC_MINUTES, IDC_SECONDS,  # noqa: E402
+                       SETTINGS_CAPTION, DIALOG_CLASS)
 
 
 def rig():
@@ -32,8 +30,9 @@ def exit_and_wait(r, hwnd, p, timeout=25):
         return 'still running'
 
 
-def visible_windows(r, windows_pid):
-    return [w for w in prooflib.toplevels(r, windows_pid) if w[3]]
+def start_traced(r, wait_ms=None, sound=None):
+    """A fresh Halvory with the media trace in its log; returns (process, main window)."""
+    return start_clean(r, wait_ms, sound, env=mcitrace.trace_env(r.env))
 
 
 def hex_of(text):
@@ -65,7 +64,7 @@ class BadSoundInputs(unittest.TestCase):
         os.rename(os.path.join(d, 'tone.wav'), os.path.join(d, 'tone.xyz'))
         cls.dir = d
         # Exactly 259 bytes as Windows sees it (Z:\...), a real WAV at the end.
-        base = r.windows_path(d)
+        base = windows_path(d)
         tail = '\\x.wav'
         need = 259 - len(base) - len(tail)      # backslashes and folder names
         k = -(-need // 101)                          # folders of at most 100 bytes
@@ -81,20 +80,15 @@ class BadSoundInputs(unittest.TestCase):
         """Starts Halvory on sound_path at a 1 s interval; returns its trace log
         after several ticks, having checked it stayed up and showed nothing."""
         r = rig()
-        r.reg_clear()
-        r.reg_set_wait(1000)
-        r.reg_set_sound(sound_path)
-        p, hwnd = prooflib.start_traced(r)
-        self.assertTrue(hwnd, 'no main window')
-        wpid = r.driver('pid', hex(hwnd))
+        p, hwnd = start_traced(r, 1000, sound_path)
+        wpid = int(r.driver('pid', hex(hwnd)))
         # Every tick opens the file afresh: four opens are three ticks after
         # the first, so ticking went on after whatever the first open did.
-        opens = prooflib.wait_for(lambda: len(prooflib.commands(p.log, 'MCI_OPEN')) >= 4, 20)
-        self.assertTrue(opens, 'ticks stopped: %d opens' % len(prooflib.commands(p.log, 'MCI_OPEN')))
+        opens = wait_for(lambda: mcitrace.count(p.log, 'MCI_OPEN') >= 4, 20)
+        self.assertTrue(opens, 'ticks stopped: %d opens' % mcitrace.count(p.log, 'MCI_OPEN'))
         self.assertIsNone(p.poll(), 'Halvory ended by itself')
-        self.assertEqual(visible_windows(r, wpid), [], 'Halvory showed a window')
-        self.assertEqual([w for w in prooflib.toplevels(r) if w[2] == DIALOG_CLASS and w[3]], [],
-                         'a box appeared')
+        self.assertEqual(harness.top_windows(r, pid=wpid, visible=True), [], 'Halvory showed a window')
+        self.assertEqual(harness.top_windows(r, cls=DIALOG_CLASS, visible=True), [], 'a box appeared')
         self.assertTrue(r.main_window(), 'the main window is gone')
         self.assertEqual(exit_and_wait(r, hwnd, p), 0)
         return p.log
@@ -113,18 +107,18 @@ class BadSoundInputs(unittest.TestCase):
         ]
         for label, path in cases:
             with self.subTest(label):
-                win = rig().windows_path(path)
+                win = windows_path(path)
                 log = self.run_with(win)
                 # Where the open got as far as naming its file, the name is the
                 # setting unchanged.
-                for name in prooflib.opened_names(log):
-                    self.assertEqual(name, win.replace('\\', '\\\\'))
+                for name in mcitrace.opened_elements(mcitrace.parse(log)):
+                    self.assertEqual(name, win)
 
     def test_259_byte_path_reaches_the_player_whole(self):
         log = self.run_with(self.long_win)
-        names = prooflib.opened_names(log)
+        names = mcitrace.opened_elements(mcitrace.parse(log))
         self.assertTrue(names, 'no open named a file')
-        self.assertEqual(set(names), {self.long_win.replace('\\', '\\\\')})
+        self.assertEqual(set(names), {self.long_win})
 
     def test_folder_names_with_0x5c_trail_bytes_are_heard(self):
         # 表 is 95 5C and ソ is 83 5C in code page 932: a byte-wise path walk
@@ -133,7 +127,7 @@ class BadSoundInputs(unittest.TestCase):
         folder = os.path.join(self.dir, '表示', 'ソース')
         os.makedirs(folder)
         harness.make_tone(os.path.join(folder, 'ベル.wav'), 1100, 0.3)
-        win = r.windows_path(os.path.join(folder, 'ベル.wav'))
+        win = windows_path(os.path.join(folder, 'ベル.wav'))
         self.assertIn(b'\x95\x5c', win.encode('cp932'))
         self.assertIn(b'\x83\x5c', win.encode('cp932'))
         rec = harness.Recorder(r).start()
@@ -156,20 +150,17 @@ class LifecycleFaults(unittest.TestCase):
     def test_100_pause_resume_cycles_leave_it_chiming_and_looking_running(self):
         r = rig()
         wav = harness.make_tone(os.path.join(r.tmp, 'cycle.wav'), 700, 0.3)
-        r.reg_set_wait(1000)
-        r.reg_set_sound(r.windows_path(wav))
         rec = harness.Recorder(r).start()
         try:
-            p, hwnd = prooflib.start_traced(r)
-            self.assertTrue(prooflib.wait_for(lambda: len(prooflib.commands(p.log, 'MCI_PLAY')) >= 2, 15))
+            p, hwnd = start_traced(r, 1000, windows_path(wav))
+            self.assertTrue(wait_for(lambda: mcitrace.count(p.log, 'MCI_PLAY') >= 2, 15))
             # Posted in bursts, 5 ms apart, with ticks falling among them.
             r.driver('postmany', hex(hwnd), 100, 5, WM_COMMAND, IDM_PAUSE, 0, WM_COMMAND, IDM_RESUME, 0)
             t_posted = time.monotonic()
-            plays_then = len(prooflib.commands(p.log, 'MCI_PLAY'))
+            plays_then = mcitrace.count(p.log, 'MCI_PLAY')
             # Chiming again, every second: three plays more than when the
             # last resume was posted, however long the queue took to drain.
-            self.assertTrue(prooflib.wait_for(
-                lambda: len(prooflib.commands(p.log, 'MCI_PLAY')) >= plays_then + 3, 20),
+            self.assertTrue(wait_for(lambda: mcitrace.count(p.log, 'MCI_PLAY') >= plays_then + 3, 20),
                 'no chime after the cycles')
             time.sleep(1.5)
             look = harness.tray_look(r.screenshot())
@@ -191,10 +182,8 @@ class LifecycleFaults(unittest.TestCase):
         # end normally rather than die tearing the MPEG player down.
         r = rig()
         mp3 = harness.make_mp3(os.path.join(r.tmp, 'long.mp3'), 660, 3.0)
-        r.reg_set_wait(1000)
-        r.reg_set_sound(r.windows_path(mp3))
-        p, hwnd = prooflib.start_traced(r)
-        self.assertTrue(prooflib.wait_for(lambda: len(prooflib.commands(p.log, 'MCI_PLAY')) >= 1, 15))
+        p, hwnd = start_traced(r, 1000, windows_path(mp3))
+        self.assertTrue(wait_for(lambda: mcitrace.count(p.log, 'MCI_PLAY') >= 1, 15))
         time.sleep(0.5)
         r.post(hwnd, WM_CLOSE)
         try:
@@ -208,20 +197,20 @@ class LifecycleFaults(unittest.TestCase):
         # both may stay; what must hold is that each ends with code 0.
         r = rig()
         r.reg_set_wait(3600000)
-        r.reg_set_sound(r.windows_path(os.path.join(r.tmp, 'none.wav')))
+        r.reg_set_sound(windows_path(os.path.join(r.tmp, 'none.wav')))
         a = r.start_halvory()
         b = r.start_halvory()
         self.assertTrue(r.wait_main_window())
         time.sleep(4)
-        running = prooflib.halvory_windows(r)
+        running = harness.top_windows(r, cls=harness.MAIN_CLASS)
         alive = [p for p in (a, b) if p.poll() is None]
         print('two starts: %d main window(s), %d process(es) still running'
               % (len(running), len(alive)), file=sys.stderr)
         self.assertIn(len(running), (1, 2))
         self.assertEqual(len(running), len(alive), 'a process without a window, or the reverse')
-        for hwnd, _, _, visible in running:
-            self.assertFalse(visible)
-            r.post(hwnd, WM_CLOSE)
+        for w in running:
+            self.assertFalse(w.visible)
+            r.post(w.hwnd, WM_CLOSE)
         codes = []
         for p in (a, b):
             try:
@@ -229,25 +218,21 @@ class LifecycleFaults(unittest.TestCase):
             except subprocess.TimeoutExpired:
                 codes.append('still running')
         self.assertEqual(codes, [0, 0])
-        self.assertEqual(prooflib.halvory_windows(r), [])
+        self.assertEqual(harness.top_windows(r, cls=harness.MAIN_CLASS), [])
 
     def test_settings_confirmed_then_killed_are_kept(self):
         r = rig()
         old = harness.make_tone(os.path.join(r.tmp, 'old.wav'), 400, 0.2)
         new = harness.make_tone(os.path.join(r.tmp, 'new ソ.wav'), 450, 0.2)
-        r.reg_set_wait(5000)
-        r.reg_set_sound(r.windows_path(old))
-        p = r.start_halvory()
-        hwnd = r.wait_main_window()
-        self.assertTrue(hwnd)
+        p, hwnd = start_clean(r, 5000, windows_path(old))
         r.command(hwnd, IDM_SETTINGS)
-        out = r.driver('wait', DIALOG_CLASS, SETTINGS_TITLE, 20000, check=False)
+        out = r.driver('wait', DIALOG_CLASS, SETTINGS_CAPTION, 20000, check=False)
         dlg = int(out.split()[-1], 16) if out else 0
         self.assertTrue(dlg, 'the settings dialog did not open')
         r.driver('settext', hex(dlg), IDC_HOURS, hex_of('1'))
         r.driver('settext', hex(dlg), IDC_MINUTES, hex_of('2'))
         r.driver('settext', hex(dlg), IDC_SECONDS, hex_of('3'))
-        new_win = r.windows_path(new)
+        new_win = windows_path(new)
         r.driver('settext', hex(dlg), IDC_SOUNDFILE, hex_of(new_win))
         r.post(dlg, WM_COMMAND, IDOK, 0)
         r.driver('gone', hex(dlg), 10000)
@@ -267,17 +252,12 @@ class DefaultSetup(unittest.TestCase):
 
     def test_default_chime_is_heard_every_ten_seconds(self):
         r = rig()
-        r.close_leftovers()
-        r.reg_clear()
         self.assertTrue(os.path.getsize(os.path.join(r.build, 'Orvel.mp3')) > 10000)
         rec = harness.Recorder(r).start()
         try:
-            t_start = time.monotonic()
-            p = r.start_halvory(cwd=r.build)
-            hwnd = r.wait_main_window()
-            self.assertTrue(hwnd)
-            prooflib.wait_for(lambda: len([s for s in rec.sounds() if s[0] > rec.at(t_start)]) >= 2,
-                              30, 1.0)
+            p, hwnd = start_clean(r, cwd=r.build)
+            t_start = p.started
+            wait_for(lambda: len([s for s in rec.sounds() if s[0] > rec.at(t_start)]) >= 2, 30, 1.0)
             code = exit_and_wait(r, hwnd, p)
         finally:
             rec.stop()

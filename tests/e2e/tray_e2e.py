@@ -8,7 +8,7 @@ import subprocess
 import unittest
 
 import harness
-from soundtraylib import Stage, wait_tray_look
+from soundtraylib import Stage
 
 # Where pictures of the looks are kept when asked for (a folder named by
 # HALVORY_TRAY_SHOTS): the corner of the taskbar only.
@@ -31,7 +31,8 @@ class TrayLooks(unittest.TestCase):
         seen = []
 
         def expect(want, name):
-            look, counts, shot = wait_tray_look(rig, want)
+            look, shot = harness.wait_tray_look(rig, want, 5.0)
+            counts = harness.tray_cell_counts(shot)
             seen.append((name, look, counts))
             keep(shot, name)
             self.assertEqual(want, look, '%s: cell counts %s' % (name, counts))

@@ -15,8 +15,8 @@
 //   children HWND                    "info" for every child window, in Z (template) order
 //   focus HWND                       the control id that has the focus in HWND's thread
 //   foreground                       the foreground window
-//   windows CLASS TITLE              every matching top-level window ("-" for any):
-//                                    hwnd, owner, visible and title (utf8)
+//   windows                          every top-level window: hwnd, Windows process id,
+//                                    owner, visible, class and title (utf8, last)
 //   sendbuf HWND MSG WPARAM SIZE     sends MSG with lParam pointing at SIZE zeroed bytes
 //                                    inside HWND's process (for messages that fill a
 //                                    record, e.g. UDM_GETACCEL); prints result and hex
@@ -33,8 +33,6 @@
 //   regdel                           deletes HKCU\Software\Orvel
 //   acp                              prints the ANSI code page
 //   cursor                           prints the cursor position
-//   toplevels PID|-                  every top-level window (of one Windows process id):
-//                                    "hwnd pid class visible"
 //   postmany HWND COUNT MS MSG W L [MSG W L ...]
 //                                    posts the list COUNT times, MS milliseconds apart
 #include <windows.h>
@@ -151,26 +149,20 @@ static int RegSet(const char *name, DWORD type, const void *data, DWORD size)
     return rc == ERROR_SUCCESS ? 0 : 1;
 }
 
-struct MatchArgs {
-    const char *cls;
-    const char *title;
-};
-
-static BOOL CALLBACK PrintMatchingWindow(HWND hwnd, LPARAM lParam)
+static BOOL CALLBACK PrintTopLevel(HWND hwnd, LPARAM)
 {
-    MatchArgs *args = (MatchArgs *)lParam;
+    DWORD pid = 0;
     char cls[256], title[1024];
     wchar_t wide[1024];
     char utf8[2048];
+    GetWindowThreadProcessId(hwnd, &pid);
     GetClassNameA(hwnd, cls, sizeof(cls));
     GetWindowTextA(hwnd, title, sizeof(title));
-    if ((strcmp(args->cls, "-") && strcmp(args->cls, cls))
-        || (strcmp(args->title, "-") && strcmp(args->title, title)))
-        return TRUE;
     int n = MultiByteToWideChar(932, 0, title, -1, wide, 1024);
     WideCharToMultiByte(CP_UTF8, 0, wide, n, utf8, sizeof(utf8), NULL, NULL);
-    Outf("hwnd=0x%llx owner=0x%llx visible=%d title=%s\n", (unsigned long long)(ULONG_PTR)hwnd,
-         (unsigned long long)(ULONG_PTR)GetWindow(hwnd, GW_OWNER), IsWindowVisible(hwnd) ? 1 : 0,
+    Outf("hwnd=0x%llx pid=%lu owner=0x%llx visible=%d class=%s title=%s\n",
+         (unsigned long long)(ULONG_PTR)hwnd, (unsigned long)pid,
+         (unsigned long long)(ULONG_PTR)GetWindow(hwnd, GW_OWNER), IsWindowVisible(hwnd) ? 1 : 0, cls,
          utf8);
     return TRUE;
 }
@@ -206,19 +198,6 @@ static int SendWithRemoteBuffer(HWND hwnd, UINT msg, WPARAM wParam, SIZE_T size)
     }
     CloseHandle(process);
     return rc;
-}
-
-static BOOL CALLBACK ListTopLevel(HWND hwnd, LPARAM wanted)
-{
-    DWORD pid = 0;
-    char cls[256];
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (wanted && (DWORD)wanted != pid)
-        return TRUE;
-    GetClassNameA(hwnd, cls, sizeof(cls));
-    Outf("0x%llx %lu %s %d\n", (unsigned long long)(ULONG_PTR)hwnd, (unsigned long)pid, cls,
-         IsWindowVisible(hwnd) ? 1 : 0);
-    return TRUE;
 }
 
 int main(int argc, char **argv)
@@ -314,9 +293,8 @@ int main(int argc, char **argv)
         Outf("0x%llx\n", (unsigned long long)(ULONG_PTR)GetForegroundWindow());
         return 0;
     }
-    if (!strcmp(cmd, "windows") && argc == 4) {
-        MatchArgs args = {argv[2], argv[3]};
-        EnumWindows(PrintMatchingWindow, (LPARAM)&args);
+    if (!strcmp(cmd, "windows") && argc == 2) {
+        EnumWindows(PrintTopLevel, 0);
         return 0;
     }
     if (!strcmp(cmd, "sendbuf") && argc == 6)
@@ -391,10 +369,6 @@ int main(int argc, char **argv)
         POINT p;
         GetCursorPos(&p);
         Outf("%ld %ld\n", p.x, p.y);
-        return 0;
-    }
-    if (!strcmp(cmd, "toplevels") && argc == 3) {
-        EnumWindows(ListTopLevel, strcmp(argv[2], "-") ? (LPARAM)Num(argv[2]) : 0);
         return 0;
     }
     if (!strcmp(cmd, "postmany") && argc >= 8 && (argc - 5) % 3 == 0) {
