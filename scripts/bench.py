@@ -22,7 +22,6 @@ with a Markdown table and BUILD/bench/gaps.png, a plot of the chime gap errors.
 """
 import argparse
 import os
-import shutil
 import statistics
 import subprocess
 import sys
@@ -210,22 +209,24 @@ class Bench:
                  ('both below one clock tick' if hv == 0 else 'n/a (baseline %s)' % ms(base)),
                  'resolution %s' % ms(tick))
 
-    def icon_shown(self, empty):
+    def icon_cell(self):
+        """The raw RGB bytes of the first tray icon's 16x16 cell, on screen now."""
         shot = self.rig.screenshot()
         cx, cy = harness.TRAY_ICON_CENTRE
-        now = subprocess.check_output(['convert', shot, '-crop', '16x16+%d+%d' % (cx - 8, cy - 8),
-                                       '+repage', '-depth', '8', 'rgb:-'])
+        cell = subprocess.check_output(['convert', shot, '-crop', '16x16+%d+%d' % (cx - 8, cy - 8),
+                                        '+repage', '-depth', '8', 'rgb:-'])
         os.remove(shot)
+        return cell
+
+    def icon_shown(self, empty):
+        now = self.icon_cell()
         diff = sum(1 for i in range(0, len(now), 3)
                    if max(abs(now[i + k] - empty[i + k]) for k in range(3)) > 40)
         return diff >= 40
 
     def launch_to_icon(self, argv, close):
         r = self.rig
-        shot = r.screenshot()
-        cx, cy = harness.TRAY_ICON_CENTRE
-        empty = subprocess.check_output(['convert', shot, '-crop', '16x16+%d+%d' % (cx - 8, cy - 8),
-                                         '+repage', '-depth', '8', 'rgb:-'])
+        empty = self.icon_cell()
         t0 = time.monotonic()
         p = r.spawn([r.wine] + argv)
         seen = None

@@ -39,7 +39,7 @@ def main():
         # A folder a user might have, so the pictures show C:\Sounds, not the rig.
         folder = os.path.join(rig.env['WINEPREFIX'], 'drive_c', 'Sounds')
         os.makedirs(folder, exist_ok=True)
-        chime = harness.make_tone(os.path.join(folder, 'chime.wav'), 660, 0.3)
+        harness.make_tone(os.path.join(folder, 'chime.wav'), 660, 0.3)
         harness.make_tone(os.path.join(folder, 'bell.wav'), 880, 0.3)
         open(os.path.join(folder, 'readme.txt'), 'w').close()
         proc, main_hwnd = harness.start_clean(rig, 5400000, 'C:\\Sounds\\chime.wav', cwd=folder)

@@ -34,12 +34,10 @@ PATH_MESSAGE = '音声ファイルの指定が無効です。'
 
 
 def parse_text(out):
-    """(utf8 text, cp932 bytes) from the driver's text output."""
-    text, raw = '', b''
+    """(text, cp932 bytes) from the driver's text output: the bytes, decoded."""
+    raw = b''
     for line in out.splitlines():
-        if line.startswith('text utf8='):
-            text = line[len('text utf8='):]
-        elif line.startswith('text hex='):
+        if line.startswith('text hex='):
             raw = bytes.fromhex(line[len('text hex='):])
     return raw.decode('cp932'), raw
 
