@@ -98,14 +98,18 @@ class Rig:
 
     def driver(self, *args, check=True, timeout=30):
         """Runs one driver command; returns its output."""
-        with tempfile.TemporaryFile() as out:
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             rc = subprocess.call([self.wine, self.driver_exe] + [str(a) for a in args], env=self.env,
-                                 stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
+                                 stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                  timeout=timeout, cwd=self.tmp)
             out.seek(0)
             text = out.read().decode('utf-8', 'replace')
+            err.seek(0)
+            # Wine's own complaints, for when the driver never ran.
+            errors = err.read().decode('utf-8', 'replace')[-600:]
         if check and rc != 0:
-            raise AssertionError('driver %s failed (%d): %s' % (' '.join(map(str, args)), rc, text))
+            raise AssertionError('driver %s failed (%d): %s\nstderr: %s'
+                                 % (' '.join(map(str, args)), rc, text, errors))
         return text.strip()
 
     # -- the program under test -------------------------------------------
