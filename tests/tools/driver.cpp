@@ -200,8 +200,14 @@ static int SendWithRemoteBuffer(HWND hwnd, UINT msg, WPARAM wParam, SIZE_T size)
     return rc;
 }
 
+// Written first thing, so the tests can tell a command that failed from a
+// launch under Wine that never reached this program.
+static const char kRanMarker[] = "driver: started\n";
+
 int main(int argc, char **argv)
 {
+    DWORD written;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kRanMarker, sizeof(kRanMarker) - 1, &written, NULL);
     // Arguments are given in UTF-8 by the Python side; titles and class names
     // we look for are converted to code page 932 here.
     static char args[16][1024];
