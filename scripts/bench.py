@@ -354,7 +354,7 @@ set title 'Halvory: chime gaps at a 1 s interval, heard on the sound sink (Wine 
 set xlabel 'gap number'
 set ylabel 'milliseconds'
 set grid
-set key top left
+set key outside below
 plot '%s' using 1:2 with linespoints title 'gap error (onset to onset - 1000 ms)', \\
      '' using 1:3 with linespoints title 'tick to audio onset'
 ''' % (png, data)
