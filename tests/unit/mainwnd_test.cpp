@@ -23,16 +23,9 @@ class MainWnd : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        WNDCLASSA wc;
-        ZeroMemory(&wc, sizeof(wc));
-        wc.lpfnWndProc = MainWndProc;
-        wc.hInstance = GetModuleHandleA(NULL);
-        wc.lpszClassName = kClassName;
-        RegisterClassA(&wc);
         g_hInstance = GetModuleHandleA(NULL);
         g_msgTaskbarCreated = RegisterWindowMessageA("TaskbarCreated");
-        g_hwndMain = CreateWindowExA(0, kClassName, "main", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                                     NULL, NULL, GetModuleHandleA(NULL), NULL);
+        g_hwndMain = CreateTestWindow(kClassName, MainWndProc);
         ASSERT_TRUE(g_hwndMain != NULL);
         g_paused = 0;
         ClearCalls();

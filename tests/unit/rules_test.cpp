@@ -53,14 +53,7 @@ class Rules : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        WNDCLASSA wc;
-        ZeroMemory(&wc, sizeof(wc));
-        wc.lpfnWndProc = TestWndProc;
-        wc.hInstance = GetModuleHandleA(NULL);
-        wc.lpszClassName = kClassName;
-        RegisterClassA(&wc);    // fails harmlessly when an earlier case registered it
-        g_hwndMain = CreateWindowExA(0, kClassName, "rules", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                                     NULL, NULL, GetModuleHandleA(NULL), NULL);
+        g_hwndMain = CreateTestWindow(kClassName, TestWndProc);
         ASSERT_TRUE(g_hwndMain != NULL);
         g_paused = 0;
         g_intervalMs = DEFAULT_INTERVAL_MS;

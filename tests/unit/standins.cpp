@@ -64,3 +64,15 @@ void AddTrayIcon(HWND hwnd) { RecordCall("AddTrayIcon", hwnd); }
 void ShowPausedIcon(HWND hwnd) { RecordCall("ShowPausedIcon", hwnd); }
 void ShowRunningIcon(HWND hwnd) { RecordCall("ShowRunningIcon", hwnd); }
 void RemoveTrayIcon(HWND hwnd) { RecordCall("RemoveTrayIcon", hwnd); }
+
+HWND CreateTestWindow(const char *className, WNDPROC proc)
+{
+    WNDCLASSA wc;
+    ZeroMemory(&wc, sizeof(wc));
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = className;
+    RegisterClassA(&wc);    // fails harmlessly when an earlier case registered it
+    return CreateWindowExA(0, className, className, WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, NULL, NULL,
+                           GetModuleHandleA(NULL), NULL);
+}

@@ -31,5 +31,7 @@ void ClearCalls(void);
 std::string CallNames(void);
 // The first recorded call of that name, or NULL.
 const Call *FindCall(const char *what);
+// A hidden top-level window of its own class, standing in for the main window.
+HWND CreateTestWindow(const char *className, WNDPROC proc);
 
 #endif

@@ -64,14 +64,7 @@ class ChimeTimer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        WNDCLASSA wc;
-        ZeroMemory(&wc, sizeof(wc));
-        wc.lpfnWndProc = TestWndProc;
-        wc.hInstance = GetModuleHandleA(NULL);
-        wc.lpszClassName = kClassName;
-        RegisterClassA(&wc);
-        g_hwndMain = CreateWindowExA(0, kClassName, "timer", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                                     NULL, NULL, GetModuleHandleA(NULL), NULL);
+        g_hwndMain = CreateTestWindow(kClassName, TestWndProc);
         ASSERT_TRUE(g_hwndMain != NULL);
         g_paused = 0;
         ResetTicks();
