@@ -65,11 +65,6 @@ def fd_count(pid):
     return len(os.listdir('/proc/%d/fd' % pid))
 
 
-def start_traced(r, wait_ms, sound):
-    """A fresh Halvory with the media trace in its log; returns (process, main window)."""
-    return harness.start_clean(r, wait_ms, sound, env=mcitrace.trace_env(r.env))
-
-
 def tick_and_play_times(calls):
     """[(tick, play)] trace times of every play: the tick is the first
     MCI_STOP since the play before (a timer message starts with a stop), or
@@ -150,7 +145,7 @@ class Bench:
         wav = harness.make_tone(os.path.join(r.tmp, 'tick.wav'), 1000, 0.15)
         rec = harness.Recorder(r).start()
         offset = mcitrace.raw_minus_monotonic()
-        p, hwnd = start_traced(r, 1000, harness.windows_path(wav))
+        p, hwnd = harness.start_clean(r, 1000, harness.windows_path(wav), traced=True)
         harness.wait_for(lambda: mcitrace.count(p.log, 'MCI_PLAY') >= n + 2, n + 30, 0.5)
         time.sleep(0.5)
         rec.stop()
@@ -311,7 +306,7 @@ class Bench:
         r = self.rig
         secs = int(self.args.soak_minutes * 60)
         wav = harness.make_tone(os.path.join(r.tmp, 'soak.wav'), 800, 0.1)
-        p, hwnd = start_traced(r, 0, harness.windows_path(wav))
+        p, hwnd = harness.start_clean(r, 0, harness.windows_path(wav), traced=True)
         time.sleep(10)          # settled: devices opened, buffers allocated
         first = (rss_kb(p.pid), fd_count(p.pid), mcitrace.count(p.log, 'MCI_PLAY'), time.monotonic())
         peak_rss = first[0]

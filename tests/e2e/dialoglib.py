@@ -69,9 +69,6 @@ class Dialog:
         args = ['text', hex(self.hwnd)] + ([control_id] if control_id is not None else [])
         return parse_text(self.rig.driver(*args))[0]
 
-    def raw_text(self, control_id):
-        return parse_text(self.rig.driver('text', hex(self.hwnd), control_id))[1]
-
     def set_text(self, control_id, text):
         data = text if isinstance(text, bytes) else text.encode('cp932')
         self.rig.driver('settext', hex(self.hwnd), control_id, data.hex())

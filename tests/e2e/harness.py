@@ -20,6 +20,8 @@ import threading
 import time
 import unittest
 
+import mcitrace
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 MAIN_CLASS = 'Halvory'
@@ -27,8 +29,6 @@ MAIN_TITLE = 'Halvory ver. 1.1'
 WM_CLOSE = 0x0010
 WM_COMMAND = 0x0111
 WM_NULL = 0x0000
-WM_TRAYNOTIFY = 0x800A
-WM_RBUTTONUP = 0x0205
 IDM_EXIT, IDM_PAUSE, IDM_RESUME, IDM_SETTINGS = 100, 101, 102, 103
 
 # The first tray icon's cell on the 1024x768 virtual desktop.
@@ -188,15 +188,18 @@ def windows_path(path):
     return 'Z:' + os.path.abspath(path).replace('/', '\\')
 
 
-def start_clean(rig, wait_ms=None, sound=None, cwd=None, env=None):
+def start_clean(rig, wait_ms=None, sound=None, cwd=None, env=None, traced=False):
     """Starts a fresh Halvory with the given stored settings (None: absent);
-    returns (process, main window)."""
+    returns (process, main window). traced: Wine's media trace goes to the
+    process's log (see mcitrace)."""
     rig.close_leftovers()
     rig.reg_clear()
     if wait_ms is not None:
         rig.reg_set_wait(wait_ms)
     if sound is not None:
         rig.reg_set_sound(sound)
+    if traced:
+        env = mcitrace.trace_env(env or rig.env)
     proc = rig.start_halvory(cwd=cwd, env=env)
     hwnd = rig.wait_main_window()
     if not hwnd:

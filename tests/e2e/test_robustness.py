@@ -30,11 +30,6 @@ def exit_and_wait(r, hwnd, p, timeout=25):
         return 'still running'
 
 
-def start_traced(r, wait_ms=None, sound=None):
-    """A fresh Halvory with the media trace in its log; returns (process, main window)."""
-    return start_clean(r, wait_ms, sound, env=mcitrace.trace_env(r.env))
-
-
 def hex_of(text):
     return text.encode('cp932').hex()
 
@@ -80,7 +75,7 @@ class BadSoundInputs(unittest.TestCase):
         """Starts Halvory on sound_path at a 1 s interval; returns its trace log
         after several ticks, having checked it stayed up and showed nothing."""
         r = rig()
-        p, hwnd = start_traced(r, 1000, sound_path)
+        p, hwnd = start_clean(r, 1000, sound_path, traced=True)
         wpid = int(r.driver('pid', hex(hwnd)))
         # Every tick opens the file afresh: four opens are three ticks after
         # the first, so ticking went on after whatever the first open did.
@@ -152,7 +147,7 @@ class LifecycleFaults(unittest.TestCase):
         wav = harness.make_tone(os.path.join(r.tmp, 'cycle.wav'), 700, 0.3)
         rec = harness.Recorder(r).start()
         try:
-            p, hwnd = start_traced(r, 1000, windows_path(wav))
+            p, hwnd = start_clean(r, 1000, windows_path(wav), traced=True)
             self.assertTrue(wait_for(lambda: mcitrace.count(p.log, 'MCI_PLAY') >= 2, 15))
             # Posted in bursts, 5 ms apart, with ticks falling among them.
             r.driver('postmany', hex(hwnd), 100, 5, WM_COMMAND, IDM_PAUSE, 0, WM_COMMAND, IDM_RESUME, 0)
@@ -182,7 +177,7 @@ class LifecycleFaults(unittest.TestCase):
         # end normally rather than die tearing the MPEG player down.
         r = rig()
         mp3 = harness.make_mp3(os.path.join(r.tmp, 'long.mp3'), 660, 3.0)
-        p, hwnd = start_traced(r, 1000, windows_path(mp3))
+        p, hwnd = start_clean(r, 1000, windows_path(mp3), traced=True)
         self.assertTrue(wait_for(lambda: mcitrace.count(p.log, 'MCI_PLAY') >= 1, 15))
         time.sleep(0.5)
         r.post(hwnd, WM_CLOSE)

@@ -41,6 +41,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "hexbytes.h"
+
 #define ORVEL_KEY "Software\\Orvel"
 
 static void Out(const char *text)
@@ -80,17 +82,6 @@ static void PrintCp932(const char *label, const char *bytes, int length)
     for (int i = 0; i < length; i++)
         Outf("%02x", (unsigned char)bytes[i]);
     Out("\n");
-}
-
-static int HexToBytes(const char *hex, char *bytes, int max)
-{
-    int n = 0;
-    while (hex[0] && hex[1] && n < max) {
-        char pair[3] = {hex[0], hex[1], 0};
-        bytes[n++] = (char)strtoul(pair, NULL, 16);
-        hex += 2;
-    }
-    return n;
 }
 
 static int GetText(HWND hwnd, char *buffer, int size)

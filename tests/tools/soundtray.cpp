@@ -30,6 +30,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "hexbytes.h"
+
 extern MCI_OPEN_PARMSA g_mciOpen;
 
 enum Command {
@@ -86,17 +88,6 @@ static BOOL CALLBACK ListWindow(HWND hwnd, LPARAM)
     Answer("window 0x%llx pid=%lu own=%d class=%s title=%s\n", (unsigned long long)(ULONG_PTR)hwnd,
            (unsigned long)pid, pid == GetCurrentProcessId() ? 1 : 0, cls, title);
     return TRUE;
-}
-
-static int HexToBytes(const char *hex, char *bytes, int max)
-{
-    int n = 0;
-    while (hex[0] && hex[1] && n < max) {
-        char pair[3] = {hex[0], hex[1], 0};
-        bytes[n++] = (char)strtoul(pair, NULL, 16);
-        hex += 2;
-    }
-    return n;
 }
 
 static void RunLine(char *line)
