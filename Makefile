@@ -1,16 +1,22 @@
 # Halvory: build, run and test on Linux with the MinGW cross compilers and Wine.
-#   make test   install what is missing, build both architectures, run every test
-#   make run    build and start Halvory under Wine
-#   make dist   pack build/dist/halvory-$(VERSION).zip (exes, chime, user guide)
-#   make bench  measure timing, idle cost, start-up, size and a soak; report only
+#   make test     install what is missing, build both architectures, stage the
+#                 release and run every test (the end-to-end ones on both exes)
+#   make run      build and start Halvory under Wine (ARCH=i686 for the 32-bit exe)
+#   make release  stage the release in build/release (the exes the tests run)
+#   make dist     pack build/dist/halvory-$(VERSION).zip and build/dist/SHA256SUMS
+#   make bench    measure timing, idle cost, start-up, size and long runs; report only
 SHELL := /bin/bash
 BUILD ?= build
 VERSION := 1.2
-GEN := -G Ninja -DCMAKE_BUILD_TYPE=Release
+ARCH ?= x86_64
+GEN := -G Ninja -DHALVORY_VERSION=$(VERSION)
 # One golden Wine prefix for the test rig and the run rig (slow to make).
 export RIG_GOLDEN := $(abspath $(BUILD))/wine-golden
+# Time stamps in what we build are the last commit's time, so that the same
+# commit gives the same bytes.
+export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || echo 315532800)
 
-.PHONY: all deps build build32 build64 test run bench dist clean
+.PHONY: all deps build build32 build64 release test run bench dist clean
 
 all: build
 
@@ -27,16 +33,19 @@ build64: deps
 
 build: build32 build64
 
-test: build
+release: build
+	@scripts/dist.sh stage $(BUILD)
+
+test: release
 	@scripts/run-tests.sh $(BUILD)/x86_64
 
 run: build
-	@scripts/run-halvory.sh $(BUILD)
+	@scripts/run-halvory.sh $(BUILD) $(ARCH)
 
-dist: build
-	@scripts/dist.sh $(BUILD) $(VERSION)
+dist: release
+	@scripts/dist.sh pack $(BUILD) $(VERSION)
 
-bench: build
+bench: release
 	@python3 scripts/bench.py --build $(BUILD)
 
 clean:

@@ -1,30 +1,108 @@
 #!/bin/bash
-# Packs the release: build/dist/halvory-VERSION.zip with the 32-bit exe (the
-# Windows release), the 64-bit exe, the default chime and the user guide.
-#   dist.sh BUILD VERSION
+# The release: the 32-bit exe (the Windows release), the 64-bit exe, the
+# default chime and the user guide.
+#
+#   dist.sh stage BUILD           BUILD/release: the files as a user unpacks
+#                                 them; the end-to-end tests run these exes
+#   dist.sh pack BUILD VERSION [OUT]
+#                                 OUT/halvory-VERSION.zip and OUT/SHA256SUMS
+#                                 (the zip and every file in it); OUT is
+#                                 BUILD/dist by default
+#   dist.sh check BUILD VERSION   builds the release again from a copy of the
+#                                 sources in another folder, later, and
+#                                 compares the two SHA256SUMS
+#
+# The same sources give the same bytes: every time stamp (the exes' headers,
+# the zip's entries) is SOURCE_DATE_EPOCH, the last commit's time unless set.
 set -euo pipefail
-BUILD=$(cd "${1:?build folder}" && pwd)
-VERSION=${2:?version}
+cmd=${1:?usage: dist.sh stage|pack|check BUILD [VERSION [OUT]]}
+BUILD=$(cd "${2:?build folder}" && pwd)
 HERE=$(cd "$(dirname "$0")/.." && pwd)
-NAME="halvory-$VERSION"
-STAGE="$BUILD/dist/$NAME"
-ZIP="$BUILD/dist/$NAME.zip"
+RELEASE="$BUILD/release"
+: "${SOURCE_DATE_EPOCH:=$(git -C "$HERE" log -1 --format=%ct 2>/dev/null || echo 315532800)}"
+export SOURCE_DATE_EPOCH
 
-for f in "$BUILD/i686/halvory.exe" "$BUILD/x86_64/halvory.exe" "$BUILD/i686/Orvel.mp3"; do
-    [ -f "$f" ] || { echo "dist: $f was not built" >&2; exit 1; }
-done
-rm -rf "$STAGE" "$ZIP"
-mkdir -p "$STAGE"
-# Symbols are of no use to a user; the copies in the build trees keep theirs.
-i686-w64-mingw32-strip -s -o "$STAGE/halvory.exe" "$BUILD/i686/halvory.exe"
-x86_64-w64-mingw32-strip -s -o "$STAGE/halvory-x64.exe" "$BUILD/x86_64/halvory.exe"
-cp "$BUILD/i686/Orvel.mp3" "$STAGE/Orvel.mp3"
-# Notepad on every Windows version reads UTF-8 right when the file starts
-# with a byte order mark; line ends as Windows expects.
-{ printf '\xef\xbb\xbf'; sed 's/$/\r/' "$HERE/docs/guide.txt"; } >"$STAGE/readme.txt"
-# Fixed times and order: the same build gives the same zip.
-touch -d "@$(git -C "$HERE" log -1 --format=%ct 2>/dev/null || echo 0)" "$STAGE"/*
-(cd "$BUILD/dist" && zip -q -X -r "$ZIP" "$NAME")
-rm -rf "$STAGE"
-echo "$ZIP"
-unzip -l "$ZIP" | sed -n '4,$p'
+stage() {
+    local f
+    for f in "$BUILD/i686/halvory.exe" "$BUILD/x86_64/halvory.exe" "$BUILD/i686/Orvel.mp3"; do
+        [ -f "$f" ] || { echo "dist: $f was not built" >&2; exit 1; }
+    done
+    rm -rf "$RELEASE"
+    mkdir -p "$RELEASE"
+    # Symbols are of no use to a user; the build trees keep theirs. strip
+    # writes a new time stamp into the header: SOURCE_DATE_EPOCH's.
+    i686-w64-mingw32-strip -s -o "$RELEASE/halvory.exe" "$BUILD/i686/halvory.exe"
+    x86_64-w64-mingw32-strip -s -o "$RELEASE/halvory-x64.exe" "$BUILD/x86_64/halvory.exe"
+    cp "$BUILD/i686/Orvel.mp3" "$RELEASE/Orvel.mp3"
+    # Notepad on every Windows version reads UTF-8 right when the file starts
+    # with a byte order mark; line ends as Windows expects.
+    { printf '\xef\xbb\xbf'; sed 's/$/\r/' "$HERE/docs/guide.txt"; } >"$RELEASE/readme.txt"
+}
+
+pack() {
+    local version=${1:?version} out=${2:-$BUILD/dist}
+    [ -f "$RELEASE/halvory.exe" ] || { echo "dist: $RELEASE is not staged" >&2; exit 1; }
+    mkdir -p "$out"
+    # One folder, its files in name order, every entry with the same UTC time
+    # and mode, no extra fields.
+    python3 - "$RELEASE" "halvory-$version" "$out/halvory-$version.zip" <<'PY'
+import os, sys, time, zipfile
+src, top, zip_path = sys.argv[1:]
+when = time.gmtime(int(os.environ['SOURCE_DATE_EPOCH']))[:6]
+
+def entry(name, mode):
+    info = zipfile.ZipInfo(name, date_time=when)
+    info.create_system = 3
+    info.external_attr = mode << 16
+    return info
+
+with zipfile.ZipFile(zip_path + '.tmp', 'w') as z:
+    d = entry(top + '/', 0o40755)
+    d.external_attr |= 0x10          # the DOS directory bit
+    z.writestr(d, b'')
+    for name in sorted(os.listdir(src)):
+        with open(os.path.join(src, name), 'rb') as f:
+            data = f.read()
+        info = entry(top + '/' + name, 0o100644)
+        info.compress_type = zipfile.ZIP_DEFLATED
+        z.writestr(info, data, compresslevel=9)
+os.replace(zip_path + '.tmp', zip_path)
+PY
+    ( cd "$out" && sha256sum "halvory-$version.zip" ) >"$out/SHA256SUMS"
+    ( cd "$RELEASE" && for f in $(ls); do
+        printf '%s  %s\n' "$(sha256sum <"$f" | cut -d' ' -f1)" "halvory-$version/$f"
+      done ) >>"$out/SHA256SUMS"
+    echo "$out/halvory-$version.zip"
+}
+
+check() {
+    local version=${1:?version} scratch="$BUILD/repro" gen="-G Ninja -DHALVORY_TESTS=OFF"
+    rm -rf "$scratch"
+    mkdir -p "$scratch/src"
+    # The tracked sources as they are now, in another folder: a second clone.
+    git -C "$HERE" ls-files -z | (cd "$HERE" && xargs -0 cp --parents -t "$scratch/src")
+    for arch in i686 x86_64; do
+        # shellcheck disable=SC2086
+        cmake -S "$scratch/src" -B "$scratch/$arch" $gen \
+            -DCMAKE_TOOLCHAIN_FILE="$scratch/src/cmake/toolchain-$arch.cmake" >/dev/null
+        cmake --build "$scratch/$arch" >/dev/null
+    done
+    "$scratch/src/scripts/dist.sh" stage "$scratch"
+    "$scratch/src/scripts/dist.sh" pack "$scratch" "$version" "$scratch/dist" >/dev/null
+    pack "$version" "$scratch/ours" >/dev/null
+    if diff "$scratch/ours/SHA256SUMS" "$scratch/dist/SHA256SUMS"; then
+        echo "reproducible: the second build gives the same bytes"
+        cat "$scratch/dist/SHA256SUMS"
+        rm -rf "$scratch"
+    else
+        echo "dist: the second build (in $scratch) differs" >&2
+        exit 1
+    fi
+}
+
+case $cmd in
+stage) stage ;;
+pack) shift 2; pack "$@"; unzip -l "${2:-$BUILD/dist}/halvory-$1.zip" | sed -n '4,$p' ;;
+check) shift 2; check "$@" ;;
+*) echo "usage: dist.sh stage|pack|check BUILD [VERSION [OUT]]" >&2; exit 2 ;;
+esac

@@ -11,8 +11,10 @@ import array
 import atexit
 import collections
 import os
+import re
 import shlex
 import signal
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -37,10 +39,24 @@ TRAY_ICON_CENTRE = (1014, 758)
 
 def _parse_args():
     parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument('--build', required=True)
+    parser.add_argument('--build', required=True)    # the x86_64 tree: the driver
     parser.add_argument('--rig', required=True)
+    parser.add_argument('--exe')      # the program under test; the tree's own by default
+    parser.add_argument('--tools')    # the tree whose test tools match the exe's architecture
     args, rest = parser.parse_known_args()
     return args, rest
+
+
+I386_LOADER = '/usr/lib/wine/wine'
+
+
+def pe_arch(path):
+    """'i686' or 'x86_64': the machine a Windows exe is built for."""
+    with open(path, 'rb') as f:
+        head = f.read(4096)
+    at = int.from_bytes(head[0x3c:0x40], 'little')
+    machine = int.from_bytes(head[at + 4:at + 6], 'little')
+    return {0x14c: 'i686', 0x8664: 'x86_64'}[machine]
 
 
 def _read_env(rig):
@@ -57,13 +73,17 @@ def _read_env(rig):
 class Rig:
     """One rig (display, prefix, sound sink) as the tests see it."""
 
-    def __init__(self, build, rig):
+    def __init__(self, build, rig, exe=None, tools=None):
         self.build = os.path.abspath(build)
         self.rig = os.path.abspath(rig)
         self.env = _read_env(self.rig)
         self.wine = self.env['WINELOADER']
         self.display = self.env['DISPLAY']
-        self.exe = os.path.join(self.build, 'halvory.exe')
+        self.exe = os.path.abspath(exe or os.path.join(self.build, 'halvory.exe'))
+        # The folder a user unpacked the release into: the default chime is there.
+        self.exe_dir = os.path.dirname(self.exe)
+        self.arch = pe_arch(self.exe)
+        self.tools = os.path.abspath(tools or self.build)
         self.driver_exe = os.path.join(self.build, 'tests', 'driver.exe')
         self.tmp = tempfile.mkdtemp(prefix='e2e.', dir=os.path.join(self.rig, 'tmp'))
         self.procs = []
@@ -83,8 +103,14 @@ class Rig:
         self.procs.append(p)
         return p
 
+    def loader(self, exe):
+        """The Wine loader for an exe. A 32-bit one gets the 32-bit loader
+        (emulated here), under which it keeps the process id it started
+        with, so it can be waited for and ended by that id."""
+        return I386_LOADER if pe_arch(exe) == 'i686' else self.wine
+
     def wine_spawn(self, exe, *args, env=None, cwd=None, log=None):
-        return self.spawn([self.wine, exe] + list(args), env=env, cwd=cwd, log=log)
+        return self.spawn([self.loader(exe), exe] + list(args), env=env, cwd=cwd, log=log)
 
     def kill_all(self):
         for p in self.procs:
@@ -104,7 +130,10 @@ class Rig:
         start on stderr, so a command that ran and failed is never repeated."""
         for attempt in (1, 2):
             rc, text, errors = self._driver_once(args, timeout)
-            if 'driver: started' in errors or attempt == 2:
+            finished = re.search(r'driver: finished (-?\d+)', errors)
+            if finished:
+                rc = int(finished.group(1))     # the command's own result
+            if finished or 'driver: started' in errors or attempt == 2:
                 break
             print('driver %s did not start (rc %d, stderr %r); trying again'
                   % (' '.join(map(str, args)), rc, errors), file=sys.stderr)
@@ -459,6 +488,16 @@ class Recorder:
         return result
 
     def _freq(self, a, b):
+        """The pitch between two samples: the median over 50 ms windows, so a
+        dropout of a loaded machine (a few silent milliseconds inside a
+        stretch) spoils one window, not the whole estimate."""
+        window = RATE // 20
+        if b - a < 2 * window:
+            return self._crossing_rate(a, b)
+        return statistics.median(self._crossing_rate(i, i + window)
+                                 for i in range(a, b - window + 1, window))
+
+    def _crossing_rate(self, a, b):
         s = self.samples
         crossings = 0
         for i in range(a + 1, b + 1):
@@ -491,7 +530,11 @@ def main():
     """Runs the calling module's unittest cases inside the rig."""
     global RIG
     args, rest = _parse_args()
-    RIG = Rig(args.build, args.rig)
+    RIG = Rig(args.build, args.rig, args.exe, args.tools)
+    built = os.path.join(RIG.tools, 'halvory.exe')
+    if os.path.exists(built) and os.path.getmtime(built) > os.path.getmtime(RIG.exe):
+        sys.exit('%s is older than %s: stage the release again (make release)' % (RIG.exe, built))
+    print('testing %s (%s)' % (RIG.exe, RIG.arch), file=sys.stderr, flush=True)
 
     def on_signal(signum, frame):
         RIG.kill_all()

@@ -22,8 +22,8 @@ class Stage:
         self.trace_path = os.path.join(rig.tmp, name + '.trace') if trace else None
         env = mcitrace.trace_env(rig.env) if trace else rig.env
         self.err = open(self.trace_path or os.path.join(rig.tmp, name + '.err'), 'wb')
-        exe = os.path.join(rig.build, 'tests', 'soundtray.exe')
-        self.proc = subprocess.Popen([rig.wine, exe], env=env, cwd=rig.tmp, stdin=subprocess.PIPE,
+        exe = os.path.join(rig.tools, 'tests', 'soundtray.exe')
+        self.proc = subprocess.Popen([rig.loader(exe), exe], env=env, cwd=rig.tmp, stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=self.err)
         rig.procs.append(self.proc)
         self.lines = queue.Queue()

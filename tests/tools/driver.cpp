@@ -191,14 +191,27 @@ static int SendWithRemoteBuffer(HWND hwnd, UINT msg, WPARAM wParam, SIZE_T size)
     return rc;
 }
 
-// Written first thing, so the tests can tell a command that failed from a
-// launch under Wine that never reached this program.
-static const char kRanMarker[] = "driver: started\n";
+static int RunCommand(int argc, char **argv);
 
+// "started" is written first thing, so the tests can tell a command that
+// failed from a launch under Wine that never reached this program;
+// "finished" carries the command's own result, which stands even when Wine
+// then fails to end the process cleanly (seen: glibc's "_dl_fini" assertion
+// at exit, code 127, after the command had done its work).
 int main(int argc, char **argv)
 {
+    static const char kRanMarker[] = "driver: started\n";
     DWORD written;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), kRanMarker, sizeof(kRanMarker) - 1, &written, NULL);
+    int rc = RunCommand(argc, argv);
+    char done[32];
+    int n = snprintf(done, sizeof(done), "driver: finished %d\n", rc);
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), done, (DWORD)n, &written, NULL);
+    return rc;
+}
+
+static int RunCommand(int argc, char **argv)
+{
     // Arguments are given in UTF-8 by the Python side; titles and class names
     // we look for are converted to code page 932 here.
     static char args[16][1024];

@@ -1,6 +1,6 @@
 // The tray record exactly as the shell receives it. The shell call is taken
 // over at link time: calls to an imported function go through its import
-// pointer __imp_Shell_NotifyIconA, and defining that pointer here makes the
+// pointer (__imp_Shell_NotifyIconA), and defining that pointer here makes the
 // linker use ours instead of pulling shell32's. Every case checks that the
 // stand-in was reached, so a build that still calls the real shell fails.
 #include "shell/app.h"
@@ -77,8 +77,15 @@ extern "C" BOOL WINAPI StandInShellNotifyIconA(DWORD action, PNOTIFYICONDATAA da
 
 }  // namespace
 
+// The import pointer's symbol: stdcall names are decorated on i686.
+#if defined(__i386__)
+#define SHELL_IMPORT_SYMBOL "__imp__Shell_NotifyIconA@8"
+#else
+#define SHELL_IMPORT_SYMBOL "__imp_Shell_NotifyIconA"
+#endif
 extern "C" {
-BOOL(WINAPI *__imp_Shell_NotifyIconA)(DWORD, PNOTIFYICONDATAA) = StandInShellNotifyIconA;
+BOOL(WINAPI *g_shellImport)(DWORD, PNOTIFYICONDATAA) __asm__(SHELL_IMPORT_SYMBOL) =
+    StandInShellNotifyIconA;
 }
 
 namespace {
