@@ -14,6 +14,31 @@ static_assert(sizeof(WNDCLASSEXA) == 48, "WNDCLASSEXA is 48 bytes on 32-bit Wind
 #define NAME_SIZE 128
 
 static BOOL IsCloseRequest(const char *cmdLine);
+static BOOL TakeInstanceLock(const char *className, HANDLE *lock);
+// The lock is a named mutex in the user's session. Only its existence
+// counts: the system frees the name when the last handle to it closes,
+// however the holder ended, so a crashed instance never blocks the next
+// start. Returns FALSE when another instance holds it.
+static BOOL TakeInstanceLock(const char *className, HANDLE *lock)
+{
+    char name[NAME_SIZE + 8];
+    lstrcpyA(name, "Local\\");
+    lstrcatA(name, className);
+    *lock = CreateMutexA(NULL, FALSE, name);
+    DWORD error = GetLastError();
+    if (*lock && error == ERROR_ALREADY_EXISTS) {
+        CloseHandle(*lock);
+        *lock = NULL;
+        return FALSE;
+    }
+    // Made by an instance with more rights than ours (elevated): it runs.
+    if (!*lock && error == ERROR_ACCESS_DENIED)
+        return FALSE;
+    // Any other failure (the name taken by another kind of object) leaves
+    // the window search alone to keep a second start out, as it always did.
+    return TRUE;
+}
+
 static ATOM RegisterMainClass(HINSTANCE hInstance, const char *className);
 static int RunMessageLoop(void);
 
@@ -38,6 +63,12 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     }
     if (running)
         return 0;
+    // The window search alone lets two starts at nearly the same moment both
+    // run: each looks before the other has made its window. The lock closes
+    // that gap; a start that finds it held ends as if it had found the window.
+    HANDLE lock;
+    if (!TakeInstanceLock(className, &lock))
+        return 0;
 
     g_hInstance = hInstance;
     g_msgTaskbarCreated = RegisterWindowMessageA("TaskbarCreated");
@@ -58,6 +89,9 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
 
     OnStart();
     int exitCode = RunMessageLoop();
+    // The window is gone: a new start may run from here on.
+    if (lock)
+        CloseHandle(lock);
     // A close request from outside ends the run without stopping the sound.
     // A media device still open while the process tears down can take the
     // process with it (the MPEG player does under Wine), so release it here,
