@@ -19,7 +19,10 @@ void OnStart(void)
 
 void OnTick(void)
 {
-    // No tick comes while paused: the timer is disarmed then.
+    // No tick comes while paused: the timer is disarmed then. An interval
+    // too long for one timer period passes in parts, and only its end chimes.
+    if (!EndChimeTimerPart())
+        return;
     RestartSound();
 }
 

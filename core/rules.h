@@ -21,5 +21,12 @@ void OnPreviewStop(void);
 // The chime timer on the main window: armed exactly while running.
 void ArmChimeTimer(void);
 void DisarmChimeTimer(void);
+// Called at every expiry. An interval longer than the longest timer period
+// passes in parts: this arms the next part and returns 0, or returns nonzero
+// when the whole interval has passed.
+int EndChimeTimerPart(void);
+// The longest period one timer is armed with: the platform's maximum, made
+// small by tests so that an interval in parts passes in moments.
+extern unsigned int g_chimeTimerMaxMs;
 
 #endif

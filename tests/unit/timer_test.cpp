@@ -19,6 +19,8 @@ const char kClassName[] = "HalvoryTimerTest";
 int g_ticks = 0;            // WM_TIMER with the chime id
 int g_strangeTicks = 0;     // WM_TIMER with any other id
 DWORD g_firstTickAt = 0;
+int g_chimes = 0;           // ticks that restarted the sound
+DWORD g_firstChimeAt = 0;
 
 LRESULT CALLBACK TestWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -29,7 +31,10 @@ LRESULT CALLBACK TestWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         } else {
             g_strangeTicks++;
         }
+        int before = g_callCount;
         OnTick();
+        if (g_callCount > before && g_chimes++ == 0)
+            g_firstChimeAt = GetTickCount();
         return 0;
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -50,6 +55,14 @@ void Pump(DWORD ms)
             DispatchMessageA(&msg);
         }
     }
+}
+
+// Dispatches until the first chime has come, at most for the given time.
+void PumpUntilChime(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    while (g_chimes == 0 && GetTickCount() - start < ms)
+        Pump(10);
 }
 
 // Dispatches until the first tick has come, at most for the given time.
@@ -74,6 +87,7 @@ protected:
     void TearDown() override
     {
         DisarmChimeTimer();
+        g_chimeTimerMaxMs = USER_TIMER_MAXIMUM;
         DestroyWindow(g_hwndMain);
         g_hwndMain = NULL;
         MSG msg;
@@ -86,6 +100,8 @@ protected:
         g_ticks = 0;
         g_strangeTicks = 0;
         g_firstTickAt = 0;
+        g_chimes = 0;
+        g_firstChimeAt = 0;
     }
 
     int Restarts()
@@ -190,6 +206,47 @@ TEST_F(ChimeTimer, ZeroIntervalTicksAtThePlatformsShortestPeriod)
     Pump(600);
     EXPECT_GE(g_ticks, 5);
     EXPECT_EQ(g_ticks, Restarts());
+}
+
+TEST_F(ChimeTimer, IntervalLongerThanOnePeriodChimesOnlyWhenAllItsPartsHavePassed)
+{
+    // Parts of at most 300 ms stand in for the platform's 24.8 days: 700 ms
+    // passes as 300 + 300 + 100, and only the third expiry chimes.
+    g_chimeTimerMaxMs = 300;
+    g_storedIntervalMs = 700;
+    DWORD start = GetTickCount();
+    OnStart();
+    Pump(2500);
+    // Three whole intervals fit; a loaded machine makes parts late, never early.
+    EXPECT_GE(g_chimes, 1);
+    EXPECT_LE(g_chimes, 3);
+    EXPECT_EQ(g_chimes, Restarts());
+    EXPECT_GE(g_ticks, 3 * g_chimes);
+    EXPECT_LE(g_ticks, 3 * g_chimes + 2);
+    ASSERT_NE(0u, g_firstChimeAt);
+    EXPECT_GE(g_firstChimeAt - start, 650u);
+
+    // Resume counts a whole interval again, not what was left of the old one.
+    OnPause();
+    ResetTicks();
+    Pump(1000);
+    EXPECT_EQ(0, g_ticks);
+    DWORD resumed = GetTickCount();
+    OnResume();
+    PumpUntilChime(3000);
+    ASSERT_NE(0u, g_firstChimeAt);
+    EXPECT_GE(g_firstChimeAt - resumed, 650u);
+    EXPECT_GE(g_ticks, 3);
+
+    // An interval that fits one period is armed as it is: every expiry chimes.
+    DisarmChimeTimer();
+    g_intervalMs = 300;
+    ResetTicks();
+    ClearCalls();
+    ArmChimeTimer();
+    Pump(1300);
+    EXPECT_GE(g_ticks, 2);
+    EXPECT_EQ(g_ticks, g_chimes);
 }
 
 } // namespace
