@@ -102,7 +102,11 @@ make_golden() {
 make_golden_locked() {
     local stamp
     stamp=$(cat "$HERE/rig.sh" | md5sum | cut -d' ' -f1)
-    if [ -f "$GOLDEN/.halvory-ready" ] && [ "$(cat "$GOLDEN/.halvory-ready")" = "$stamp" ]; then
+    # 32-bit programs need the prefix's 32-bit half, which only a prefix made
+    # while 32-bit code can run (qemu-i386 registered with binfmt_misc) has.
+    if [ -f "$GOLDEN/.halvory-ready" ] && [ "$(cat "$GOLDEN/.halvory-ready")" = "$stamp" ] &&
+       { [ -f "$GOLDEN/drive_c/windows/syswow64/kernel32.dll" ] ||
+         [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; }; then
         return 0
     fi
     rm -rf "$GOLDEN"
