@@ -57,6 +57,8 @@ class Resident(unittest.TestCase):
         rec = self.rec = harness.Recorder(self.rig).start()
         proc, hwnd, spawned, seen = self.start(self.short_wav)
         self.assertEqual('running', self.look('running'))
+        log('%s: window %.2f s, tray icon seen %.2f s after the spawn'
+            % (self.rig.arch, seen - spawned, time.monotonic() - spawned))
 
         # A second start, and "/U" which is not the close request, both end
         # at once with 0 and leave the first one as it was.
