@@ -72,10 +72,11 @@ class BadSoundInputs(unittest.TestCase):
         harness.make_tone(long_unix, 650, 0.2)
 
     def run_with(self, sound_path):
-        """Starts Halvory on sound_path at a 1 s interval; returns its trace log
-        after several ticks, having checked it stayed up and showed nothing."""
+        """Starts Halvory on sound_path at a half-second interval; returns its
+        trace log after several ticks, having checked it stayed up and showed
+        nothing."""
         r = rig()
-        p, hwnd = start_clean(r, 1000, sound_path, traced=True)
+        p, hwnd = start_clean(r, 500, sound_path, traced=True)
         wpid = int(r.driver('pid', hex(hwnd)))
         # Every tick opens the file afresh: four opens are three ticks after
         # the first, so ticking went on after whatever the first open did.
