@@ -91,7 +91,11 @@ class Resident(unittest.TestCase):
         self.assertLessEqual(first - rec.at(seen), INTERVAL + 1.0)
         gaps = [b - a for a, b in zip(onsets, onsets[1:])]
         log('gaps: %s' % ', '.join('%.3f' % g for g in gaps))
-        for gap in gaps:
+        # The first play of a process opens the device cold (slower still
+        # when emulated): it may start late, which shortens the gap after it.
+        self.assertGreaterEqual(gaps[0], INTERVAL - 1.0)
+        self.assertLessEqual(gaps[0], INTERVAL + 0.6)
+        for gap in gaps[1:]:
             self.assertGreaterEqual(gap, INTERVAL - 0.4)
             self.assertLessEqual(gap, INTERVAL + 0.6)
         # The chimes went on through the second starts.
