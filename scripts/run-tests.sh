@@ -1,12 +1,15 @@
 #!/bin/bash
-# Runs every test of a built x86_64 tree under its private Wine rig, and ends
-# every process of the rig afterwards, also when a test hangs or fails.
+# Runs every test of a built x86_64 tree (which registers the i686 tree's and
+# the release's too) in its two private Wine rigs, one per architecture, side
+# by side, and ends every process of the rigs afterwards, also when a test
+# hangs or fails.
 set -u
 BUILD=$(cd "${1:?build folder}" && pwd)
 HERE=$(cd "$(dirname "$0")" && pwd)
-RIG="$BUILD/rig"
+RIGS="$BUILD/rig-i686 $BUILD/rig-x86_64"
 # The tests write nothing into the source tree either.
 export PYTHONDONTWRITEBYTECODE=1
-trap '"$HERE/rig.sh" down "$RIG"' EXIT INT TERM
-"$HERE/rig.sh" up "$RIG" || exit 1
-cd "$BUILD" && ctest --output-on-failure --timeout 300 ${CTEST_ARGS:-}
+down() { for rig in $RIGS; do "$HERE/rig.sh" down "$rig"; done; }
+trap down EXIT INT TERM
+for rig in $RIGS; do "$HERE/rig.sh" up "$rig" || exit 1; done
+cd "$BUILD" && ctest --output-on-failure --timeout 600 -j2 ${CTEST_ARGS:-}

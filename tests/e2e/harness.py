@@ -487,15 +487,15 @@ class Recorder:
             result.append((a / RATE, b / RATE, self._freq(a, b)))
         return result
 
-    def _freq(self, a, b):
-        """The pitch between two samples: the median over 50 ms windows, so a
-        dropout of a loaded machine (a few silent milliseconds inside a
-        stretch) spoils one window, not the whole estimate."""
+    def _freq(self, a, b, threshold_dbfs=-30.0):
+        """The pitch between two samples: the median over the sounding 50 ms
+        windows, so a dropout of a loaded machine (silent milliseconds inside
+        a stretch) spoils one window at most, not the whole estimate."""
         window = RATE // 20
-        if b - a < 2 * window:
-            return self._crossing_rate(a, b)
-        return statistics.median(self._crossing_rate(i, i + window)
-                                 for i in range(a, b - window + 1, window))
+        limit = int(32768 * 10 ** (threshold_dbfs / 20))
+        rates = [self._crossing_rate(i, i + window) for i in range(a, b - window + 1, window)
+                 if max(map(abs, self.samples[i:i + window])) > limit]
+        return statistics.median(rates) if len(rates) >= 2 else self._crossing_rate(a, b)
 
     def _crossing_rate(self, a, b):
         s = self.samples

@@ -98,17 +98,23 @@ def wait_recorded(rec, until_rec_time, timeout=30.0):
     harness.wait_for(lambda: rec.now() >= until_rec_time, timeout, 0.05)
 
 
-def wait_loud(rec, from_rec_time, timeout, threshold_dbfs=-30.0):
-    """Waits until a sample above the threshold arrives after the given time
-    on the recording; returns its time, or None."""
+def wait_onset(rec, from_rec_time, timeout, threshold_dbfs=-30.0, merge_gap=0.03):
+    """Waits until a sound starts after the given time on the recording (one
+    already playing then does not count, as in Recorder.sounds); returns its
+    start, or None."""
     limit = int(32768 * 10 ** (threshold_dbfs / 20))
-    index = max(0, int(from_rec_time * harness.RATE))
+    gap = int(merge_gap * harness.RATE)
+    start = max(0, int(from_rec_time * harness.RATE))
+    index = max(0, start - gap)         # a sound going on at the start shows here
+    last_loud = None
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         end = len(rec.samples)
         for i in range(index, end):
             if abs(rec.samples[i]) > limit:
-                return i / harness.RATE
+                if i >= start and (last_loud is None or i - last_loud > gap):
+                    return i / harness.RATE
+                last_loud = i
         index = max(index, end)
         time.sleep(0.05)
     return None

@@ -99,7 +99,7 @@ class DialogCase(unittest.TestCase):
     def chimes_after(self, t_from):
         """The sounds that start after a wall-clock instant, once one has come
         and played out (a 2 s interval: at most about 5 s on a loaded machine)."""
-        lib.wait_loud(self.rec, self.rec.at(t_from), 6.0)
+        lib.wait_onset(self.rec, self.rec.at(t_from), 6.0)
         time.sleep(0.6)
         return self.onsets(t_from, time.monotonic())
 

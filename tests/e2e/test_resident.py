@@ -74,7 +74,9 @@ class Resident(unittest.TestCase):
         self.assertEqual('running', harness.tray_look(self.rig.screenshot()))
 
         lib.wait_recorded(rec, max(rec.at(seen) + 4 * INTERVAL, rec.at(others_done) + INTERVAL) + 1.0)
-        spans = [s for s in rec.sounds() if s[0] >= rec.at(spawned)]
+        # A dropout inside a chime (a loaded machine) must not count as a
+        # second chime: pieces closer than a quarter interval are one.
+        spans = [s for s in rec.sounds(merge_gap=INTERVAL / 4) if s[0] >= rec.at(spawned)]
         onsets = [s[0] for s in spans]
         log('onsets after the window was seen: %s'
             % ', '.join('%.3f' % (t - rec.at(seen)) for t in onsets))
@@ -115,7 +117,7 @@ class Resident(unittest.TestCase):
         rec = self.rec = harness.Recorder(self.rig).start()
         proc, hwnd, spawned, seen = self.start(self.long_wav)
         # Wait for the first chime: the menu is opened while it plays.
-        self.assertIsNotNone(lib.wait_loud(rec, rec.at(spawned), 15), 'no chime came')
+        self.assertIsNotNone(lib.wait_onset(rec, rec.at(spawned), 15), 'no chime came')
 
         shot, state = lib.open_tray_menu_on_screen(self.rig)
         log('menu while running: %s (%s)' % (state, shot))
