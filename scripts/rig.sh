@@ -1,7 +1,8 @@
 #!/bin/bash
 # The project's private Wine rig: a Japanese (code page 932) Wine prefix, a
-# private Xvfb display with Wine's virtual desktop, a private PulseAudio null
-# sink that can be recorded, and a persistent wineserver.  Nothing is written
+# private Xvfb display with Wine's virtual desktop (held open, see
+# rig-hold.c), a private PulseAudio null sink that can be recorded, and a
+# persistent wineserver.  Nothing is written
 # outside the rig folder, and every process started here is ended by its id.
 #
 #   rig.sh up   RIG   start everything (idempotent while it runs)
@@ -155,6 +156,15 @@ start_wineserver() {
       echo $! >"$RIG/wineserver.pid" )
 }
 
+start_hold() {
+    if [ -f "$RIG/hold.pid" ] && alive "$(cat "$RIG/hold.pid")"; then return 0; fi
+    [ "$RIG/hold.exe" -nt "$HERE/rig-hold.c" ] ||
+        x86_64-w64-mingw32-gcc -O2 -mwindows "$HERE/rig-hold.c" -o "$RIG/hold.exe"
+    ( . "$RIG/env.sh" 2>/dev/null
+      setsid "$WINE" "$RIG/hold.exe" </dev/null >"$RIG/log/hold.log" 2>&1 &
+      echo $! >"$RIG/hold.pid" )
+}
+
 stop_pid() {
     local f=$1 pid
     [ -f "$f" ] || return 0
@@ -182,6 +192,7 @@ up)
     start_pulse
     make_golden
     start_wineserver
+    start_hold
     ( . "$RIG/env.sh" 2>/dev/null
       [ "$(locale charmap 2>/dev/null)" = UTF-8 ] || { echo "rig: locale not usable" >&2; exit 1; } )
     ;;
@@ -190,7 +201,7 @@ down)
         # Ends every process of this prefix (explorer, services, programs under test).
         ( . "$RIG/env.sh" 2>/dev/null; timeout 20 "$WINESERVER" -k >/dev/null 2>&1 || true )
     fi
-    for p in recorder wineserver pulse xvfb; do stop_pid "$RIG/$p.pid"; done
+    for p in hold recorder wineserver pulse xvfb; do stop_pid "$RIG/$p.pid"; done
     ;;
 env)
     cat "$RIG/env.sh"

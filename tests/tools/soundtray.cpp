@@ -208,7 +208,7 @@ int main(void)
                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL,
                                  g_hInstance, NULL);
     if (!g_hwndMain) {
-        Answer("error window\n");
+        Answer("error window %lu\n", (unsigned long)GetLastError());
         return 1;
     }
     Answer("ready 0x%llx %lu\n", (unsigned long long)(ULONG_PTR)g_hwndMain, (unsigned long)GetTickCount());
