@@ -57,19 +57,12 @@ void Pump(DWORD ms)
     }
 }
 
-// Dispatches until the first chime has come, at most for the given time.
-void PumpUntilChime(DWORD ms)
+// Dispatches until the counter (of ticks or chimes) is no longer 0, at most
+// for the given time.
+void PumpUntilFirst(const int *count, DWORD ms)
 {
     DWORD start = GetTickCount();
-    while (g_chimes == 0 && GetTickCount() - start < ms)
-        Pump(10);
-}
-
-// Dispatches until the first tick has come, at most for the given time.
-void PumpUntilTick(DWORD ms)
-{
-    DWORD start = GetTickCount();
-    while (g_ticks == 0 && GetTickCount() - start < ms)
+    while (*count == 0 && GetTickCount() - start < ms)
         Pump(10);
 }
 
@@ -134,7 +127,7 @@ TEST_F(ChimeTimer, NoTickWhilePausedAndResumeWaitsAFullInterval)
 {
     g_storedIntervalMs = 200;
     OnStart();
-    PumpUntilTick(3000);
+    PumpUntilFirst(&g_ticks, 3000);
     ASSERT_GE(g_ticks, 1);
 
     OnPause();
@@ -169,7 +162,7 @@ TEST_F(ChimeTimer, SettingsAppliedWhileRunningReplacesTheInterval)
     // From a short interval to a minute: the old count does not go on.
     ResetTicks();
     OnSettingsApplied(0, 0, 0);
-    PumpUntilTick(3000);
+    PumpUntilFirst(&g_ticks, 3000);
     ASSERT_GE(g_ticks, 1);
     OnSettingsApplied(0, 1, 0);
     ResetTicks();
@@ -181,7 +174,7 @@ TEST_F(ChimeTimer, SettingsAppliedWhilePausedArmsNothingUntilResume)
 {
     g_storedIntervalMs = 200;
     OnStart();
-    PumpUntilTick(3000);
+    PumpUntilFirst(&g_ticks, 3000);
     ASSERT_GE(g_ticks, 1);
     OnPause();
     OnSettingsApplied(0, 0, 1);
@@ -233,7 +226,7 @@ TEST_F(ChimeTimer, IntervalLongerThanOnePeriodChimesOnlyWhenAllItsPartsHavePasse
     EXPECT_EQ(0, g_ticks);
     DWORD resumed = GetTickCount();
     OnResume();
-    PumpUntilChime(3000);
+    PumpUntilFirst(&g_chimes, 3000);
     ASSERT_NE(0u, g_firstChimeAt);
     EXPECT_GE(g_firstChimeAt - resumed, 650u);
     EXPECT_GE(g_ticks, 3);
