@@ -198,16 +198,32 @@ def samples_between(f, a, b):
 
 
 def pitch(f, a, b):
-    """The pitch of a stretch of sound from zero crossings: the median over
-    20 ms windows of its first 200 ms, so a dropout spoils one window only."""
-    window = RATE // 50
-    s = samples_between(f, a, min(b, a + RATE // 5))
-    rates = []
-    for w in range(0, len(s) - window + 1, window):
-        part = s[w:w + window]
-        crossings = sum(1 for x, y in zip(part, part[1:]) if (x < 0) != (y < 0))
-        rates.append(crossings / 2 * 50)
-    return statistics.median(rates) if rates else 0.0
+    """The pitch of a stretch of sound, from the median distance between its
+    zero crossings in its first 200 ms. A dropout (digital silence where the
+    audio path ran dry) is one long distance, which the median leaves out;
+    a rate of crossings would take it for a lower pitch."""
+    s = samples_between(f, a, min(b, a + RATE // 5) + 1)
+    crossings = [i for i in range(1, len(s)) if (s[i - 1] < 0) != (s[i] < 0)]
+    halves = [y - x for x, y in zip(crossings, crossings[1:])]
+    return RATE / (2.0 * statistics.median(halves)) if len(halves) >= 4 else 0.0
+
+
+def dropouts(f, onset, within=0.25, least=0.005):
+    """How many stretches of digital silence (exact zeros) of at least
+    `least` seconds lie inside the chime that starts at onset (before its
+    last loud sample within `within` s): the audio path ran dry while it
+    played, and the chime came out cut."""
+    a = int(onset * RATE)
+    s = samples_between(f, a, a + int(within * RATE))
+    end = max((i for i, x in enumerate(s) if abs(x) >= 1024), default=0)
+    count = run = 0
+    for x in s[:end]:
+        if x == 0:
+            run += 1
+        else:
+            count += run >= least * RATE
+            run = 0
+    return count
 
 
 def tone_onsets(path, freq):
@@ -298,13 +314,14 @@ class ChimeFigures:
         self.traced = 0         # MCI_PLAY in the trace
         self.answered = 0       # ... that returned 0
         self.heard = 0          # ... with a tone onset on the sink
+        self.cut = 0            # ... heard with dropouts in them
         self.lost = []          # descriptions of the plays answered 0, not heard
         self.gap_errors = []    # seconds, between chimes of consecutive ticks
         self.drift = 0.0        # summed over the rounds
         self.intervals = 0      # ... over this many intervals
         self.from_tick = []
         self.from_play = []
-        self.stray = 0          # tone onsets of a round that no play explains
+        self.stray = []         # tone onsets of a round that no play explains
         self.codes = []
 
     def add_round(self, number, rnd, rec_path, onsets, to_rec, plays, interval):
@@ -314,6 +331,7 @@ class ChimeFigures:
         all_ticks = ticks_of(mcitrace.parse(rnd.log))
         heard = []
         matched = set()
+        recording = open(rec_path, 'rb')
         for i, tick in enumerate(all_ticks[1:plays + 1], start=1):
             play = to_rec(tick.play.time)
             self.traced += 1
@@ -325,14 +343,22 @@ class ChimeFigures:
                 continue
             matched.add(onset)
             heard.append((i, onset))
+            self.cut += dropouts(recording, onset) > 0
             self.from_play.append(onset - play)
             if tick.stop is not None:
                 self.from_tick.append(onset - to_rec(tick.stop))
+        recording.close()
         self.heard += len(heard)
         if all_ticks[1:plays + 1]:
-            first = to_rec(all_ticks[1].play.time) - HEARD_BEFORE
-            end = to_rec(all_ticks[min(plays, len(all_ticks) - 1)].play.time) + HEARD_AFTER
-            self.stray += sum(1 for o in onsets if first <= o <= end and o not in matched)
+            # A second onset near a play is a chime cut in two by a dropout;
+            # one far from every play would be a chime heard too late.
+            times = [to_rec(t.play.time) for t in all_ticks]
+            first = times[1] - HEARD_BEFORE
+            end = times[min(plays, len(times) - 1)] + HEARD_AFTER
+            for o in onsets:
+                if first <= o <= end and o not in matched:
+                    near = min(times, key=lambda t: abs(o - t))
+                    self.stray.append('round %d: %+.0f ms from the nearest play' % (number, (o - near) * 1000))
         # Gaps only between chimes of consecutive ticks, so a chime lost on
         # the way to the sink does not count as a late tick.
         self.gap_errors += [b - a - interval for (i, a), (j, b) in zip(heard, heard[1:]) if j == i + 1]
@@ -442,19 +468,24 @@ class Bench:
         return Round(MINIMAL, p.log, code)
 
     def timing(self):
-        losses = {HALVORY: [0, 0], MINIMAL: [0, 0]}    # [lost, heard] over both architectures
+        # Over both architectures: [lost, heard] and [cut, heard whole].
+        lost = {HALVORY: [0, 0], MINIMAL: [0, 0]}
+        cut = {HALVORY: [0, 0], MINIMAL: [0, 0]}
         for arch, _, _ in self.arches:
             figures = self.chime_timing(arch)
             for who, fig in figures.items():
-                losses[who][0] += len(fig.lost)
-                losses[who][1] += fig.heard
-        (hl, hh), (bl, bh) = losses[HALVORY], losses[MINIMAL]
+                lost[who][0] += len(fig.lost)
+                lost[who][1] += fig.heard
+                cut[who][0] += fig.cut
+                cut[who][1] += fig.heard - fig.cut
         if len(self.arches) > 1:
-            self.compare('timing', 'lost plays, both architectures',
-                         '%d of %d' % (hl, hl + hh), '%d of %d' % (bl, bl + bh),
-                         ratio(hl / max(1, hl + hh), bl / max(1, bl + bh)),
-                         'two-sided Fisher exact p = %.2f (small p: the two lose at different rates)'
-                         % fisher_p(hl, hh, bl, bh))
+            for label, counts in (('lost plays, both architectures', lost),
+                                  ('chimes with dropouts, both architectures', cut)):
+                (h, h_else), (b, b_else) = counts[HALVORY], counts[MINIMAL]
+                self.compare('timing', label, '%d of %d' % (h, h + h_else), '%d of %d' % (b, b + b_else),
+                             ratio(h / max(1, h + h_else), b / max(1, b + b_else)),
+                             'two-sided Fisher exact p = %.2f (small p: the two differ)'
+                             % fisher_p(h, h_else, b, b_else))
 
     def chime_timing(self, arch):
         """Halvory and the minimal chime program of one architecture, in
@@ -477,6 +508,9 @@ class Bench:
                         done[who].append(self.halvory_round(r, wav, per_round + 1))
                     else:
                         done[who].append(self.minimal_round(r, arch, wav, per_round + 1))
+            # A recorder that lost samples would shift every later onset.
+            wall = time.monotonic() - rec.t0
+            recorded = rec.now()
         finally:
             rec.stop()
         onsets = tone_onsets(rec_path, 1000)
@@ -492,7 +526,11 @@ class Bench:
             self.plot_series[(arch, who)] = (fig.gap_errors, fig.from_tick)
             for lost in fig.lost:
                 self.notes.append('%s, %s, lost play: %s' % (section, who, lost))
+            for stray in fig.stray:
+                self.notes.append('%s, %s, unmatched tone onset: %s' % (section, who, stray))
         self.report_chimes(section, figures[HALVORY], figures[MINIMAL], rounds, per_round)
+        self.row(section, 'recording against the wall clock', ms(recorded - wall),
+                 '%.0f s recorded, both programs' % recorded)
         return figures
 
     def report_chimes(self, section, hv, base, rounds, per_round):
@@ -505,12 +543,17 @@ class Bench:
                      'tone onsets on the sink from %d to +%d ms of a play' % (
                          -HEARD_BEFORE * 1000, HEARD_AFTER * 1000))
         hl, bl = len(hv.lost), len(base.lost)
+        self.compare(section, 'chimes with dropouts', '%d of %d' % (hv.cut, hv.heard),
+                     '%d of %d' % (base.cut, base.heard),
+                     ratio(hv.cut / max(1, hv.heard), base.cut / max(1, base.heard)),
+                     'digital silence of 5 ms or more inside the chime: the audio path ran dry; '
+                     'Fisher exact p = %.2f' % fisher_p(hv.cut, hv.heard - hv.cut, base.cut, base.heard - base.cut))
         self.compare(section, 'lost: returned 0, not heard',
                      '%d (%.1f %%)' % (hl, 100.0 * hl / max(1, hv.traced)),
                      '%d (%.1f %%)' % (bl, 100.0 * bl / max(1, base.traced)),
                      ratio(hl / max(1, hv.traced), bl / max(1, base.traced)),
-                     'Fisher exact p = %.2f; stray tone onsets (no play near) %d / %d'
-                     % (fisher_p(hl, hv.heard, bl, base.heard), hv.stray, base.stray))
+                     'Fisher exact p = %.2f; unmatched tone onsets %d / %d'
+                     % (fisher_p(hl, hv.heard, bl, base.heard), len(hv.stray), len(base.stray)))
         hv_abs = [abs(e) for e in hv.gap_errors]
         base_abs = [abs(e) for e in base.gap_errors]
         self.compare(section, '|gap error| median / p95 / max', trio_ms(hv_abs), trio_ms(base_abs),
@@ -709,15 +752,19 @@ class Bench:
         ticks = [k for k in ticks_of(mcitrace.parse(p.log))
                  if rec.at(k.play.time - offset) < recorded - HEARD_AFTER]
         heard = []
-        for i, k in enumerate(ticks):
-            onset = onset_after(onsets, rec.at(k.play.time - offset))
-            if onset is not None:
-                heard.append((i, onset))
+        cut = 0
+        with open(rec_path, 'rb') as recording:
+            for i, k in enumerate(ticks):
+                onset = onset_after(onsets, rec.at(k.play.time - offset))
+                if onset is not None:
+                    heard.append((i, onset))
+                    cut += dropouts(recording, onset) > 0
         answered = sum(1 for k in ticks if k.play.rc == 0)
         self.row(section, 'duration, interval 10 s', '%.1f min' % (secs / 60.0),
                  'media trace on, sink recorded; alive at the end %s, exit code %s' % (alive, code))
         self.row(section, 'plays traced (returned 0) / chimes heard',
-                 '%d (%d) / %d' % (len(ticks), answered, len(heard)))
+                 '%d (%d) / %d' % (len(ticks), answered, len(heard)),
+                 '%d heard with dropouts (digital silence of 5 ms or more inside)' % cut)
         # From the second play on: the first opens the devices cold and is
         # heard later than the rest.
         warm = [(i, onset) for i, onset in heard if i >= 1]
@@ -755,7 +802,7 @@ class Bench:
                  "set output '%s'" % png,
                  'set multiplot layout %d,2 title "Halvory against a minimal chime program: '
                  '1 s interval, 0.15 s WAV, heard on the sound sink (Wine 8)"' % len(arches),
-                 'set grid', 'set key top right', "set ylabel 'milliseconds'"]
+                 'set grid', 'set key below horizontal', "set ylabel 'milliseconds'"]
         for arch in arches:
             for kind, title, xlabel in (('gaps', 'gap error (onset to onset - 1000 ms)', 'gap'),
                                         ('delays', 'tick (first MCI_STOP) to audio onset', 'chime')):
