@@ -279,8 +279,10 @@ def trio_ms(values):
 
 
 def ratio(a, b):
-    if b == 0 or a != a or b != b:
-        return 'n/a' if a else '0 / 0'
+    if a != a or b != b:
+        return 'n/a'
+    if b == 0:
+        return 'n/a (minimal 0)' if a else 'n/a (both 0)'
     return '%.2f' % (a / b)
 
 
@@ -556,7 +558,7 @@ class Bench:
                      % (fisher_p(hl, hv.heard, bl, base.heard), len(hv.stray), len(base.stray)))
         hv_abs = [abs(e) for e in hv.gap_errors]
         base_abs = [abs(e) for e in base.gap_errors]
-        self.compare(section, '|gap error| median / p95 / max', trio_ms(hv_abs), trio_ms(base_abs),
+        self.compare(section, 'gap error (size) median / p95 / max', trio_ms(hv_abs), trio_ms(base_abs),
                      trio_ratio(hv_abs, base_abs),
                      '%d / %d gaps between chimes of consecutive ticks, onset to onset - 1 s'
                      % (len(hv_abs), len(base_abs)))
@@ -640,10 +642,17 @@ class Bench:
                 self.exit_halvory(hwnd, p)
 
         def close_tray(p):
-            out = r.driver('find', 'BenchTray', 'BenchTray', check=False)
+            # Its icon can show before the driver finds its window: wait for it.
+            out = r.driver('wait', 'BenchTray', 'BenchTray', 10000, check=False)
             if out and int(out.split()[-1], 16):
                 r.post(int(out.split()[-1], 16), harness.WM_CLOSE)
-            p.wait(30)
+            try:
+                p.wait(30)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait(10)
+                self.notes.append('start-up: a minimal tray program did not end within 30 s of '
+                                  'WM_CLOSE (window %s); ended by its id' % (out or 'not found'))
         hv, base = [], []
         for i in range(runs):
             # Alternating which goes first, so neither always follows the other.
