@@ -1,26 +1,40 @@
 #!/usr/bin/env python3
 """Halvory's benchmark: measures and reports, never fails.
 
-    scripts/bench.py [--build build] [--idle-seconds 60] [--soak-minutes 3]
+    scripts/bench.py [--build build] [--plays 60] [--long-minutes 10] [--soak-minutes 10] ...
 
-Runs the real x86_64 halvory.exe under Wine in a rig of its own
-(BUILD/bench-rig, brought down at the end) and writes BUILD/bench/report.md
-with a Markdown table and BUILD/bench/gaps.png, a plot of the chime gap errors.
+Runs the release exes (BUILD/release: halvory.exe, 32-bit, emulated here, and
+halvory-x64.exe) under Wine in a rig of its own (BUILD/bench-rig, brought down
+at the end) and writes BUILD/bench/report.md with a Markdown table and
+BUILD/bench/gaps.png, a plot of the chime gap errors and delays.
 
-  timing    30 chimes at a 1 s interval with a 0.15 s WAV, heard on the rig's
-            sound sink: the error of every gap between onsets against 1 s,
-            the cumulative drift, and two delays to each audio onset taken
-            from Wine's media trace (+timestamp,+mci): from the tick (the
-            MCI_STOP that a timer message starts with) and from the MCI_PLAY.
-  idle      CPU time (utime+stime of the Linux process) over a window with a
-            1 hour interval, against a minimal message-loop program.
-  start-up  launch to tray icon on screen (screenshots polled), against a
-            minimal tray program; median of several runs.
-  size      both exes and the DLLs each imports.
-  soak      interval 0: restarts per second, memory and open files at start
-            and end, and whether it is still alive and exits with code 0.
+  timing    for each exe, Halvory and a minimal program of the same
+            architecture that sends the same media commands on each timer
+            tick (bench/chime.c), in alternating rounds: the same 0.15 s WAV
+            at a 1 s interval, one recording of the sound sink and Wine's
+            media trace (+timestamp,+mci) for both. Plays traced and chimes
+            heard, the error of every gap between chimes of consecutive ticks,
+            the cumulative drift, and the delay to each audio onset from the
+            tick (the first MCI_STOP of a timer message) and from the MCI_PLAY;
+            each figure as a ratio Halvory / minimal, and whether the plays
+            lost on the way to the sink are lost as often by both.
+  idle      CPU time of the x86_64 exe over a window with a 1 hour interval,
+            against a minimal message-loop program.
+  start-up  launch of the x86_64 exe to tray icon on screen (screenshots
+            polled), against a minimal tray program; median of several runs.
+  size      both release exes and the DLLs each imports.
+  soak      each exe at interval 0: restarts per second, memory and open
+            files at start and end, and whether it is still alive and exits
+            with code 0.
+  long      each exe at a 10 s interval for --long-minutes, recorded and
+            traced: plays and chimes heard, drift at the end, memory and open
+            files at start and end.
 """
 import argparse
+import array
+import bisect
+import collections
+import math
 import os
 import statistics
 import subprocess
@@ -34,6 +48,14 @@ import harness  # noqa: E402
 import mcitrace  # noqa: E402
 
 HOUR_MS = 3600000
+RATE = harness.RATE
+# (architecture, release exe, tool prefix). The 32-bit exe is the release.
+ARCHES = (('i686', 'halvory.exe', 'i686-w64-mingw32'),
+          ('x86_64', 'halvory-x64.exe', 'x86_64-w64-mingw32'))
+HALVORY, MINIMAL = 'Halvory', 'minimal'
+# A play is heard when a tone starts this soon around it (seconds): a WAV
+# starts 10-40 ms after the play, a loaded machine's up to ~250 ms.
+HEARD_BEFORE, HEARD_AFTER = 0.05, 0.6
 
 
 # -- a Wine process seen from Linux --------------------------------------------
@@ -65,22 +87,172 @@ def fd_count(pid):
     return len(os.listdir('/proc/%d/fd' % pid))
 
 
-def tick_and_play_times(calls):
-    """[(tick, play)] trace times of every play: the tick is the first
-    MCI_STOP since the play before (a timer message starts with a stop), or
-    None when there was none."""
+# -- what the media trace says -------------------------------------------------
+Tick = collections.namedtuple('Tick', 'stop open play')
+
+
+def ticks_of(calls):
+    """One Tick per MCI_PLAY: the time of the first MCI_STOP since the play
+    before (a timer message starts with a stop; None when there was none),
+    the open that came before the play (or None) and the play itself."""
     result = []
-    last_stop = None
+    stop = opened = None
     for c in calls:
         if c.command == 'MCI_STOP':
-            if last_stop is None:
-                last_stop = c.time
+            if stop is None:
+                stop = c.time
+        elif c.command == 'MCI_OPEN':
+            opened = c
         elif c.command == 'MCI_PLAY':
-            result.append((last_stop, c.time))
-            last_stop = None
+            result.append(Tick(stop, opened, c))
+            stop = opened = None
     return result
 
 
+# -- what the sink played ----------------------------------------------------------
+class FileRecorder(harness.Recorder):
+    """The rig's recorder, writing the samples to a file instead of keeping
+    them: an hour of sound is 300 MB. Sample 0 is tied to the wall clock as
+    in harness.Recorder."""
+
+    def __init__(self, rig, path):
+        super().__init__(rig)
+        self.path = path
+        self.bytes = 0
+
+    def _pump(self):
+        fd = self.proc.stdout.fileno()
+        with open(self.path, 'wb') as out:
+            while True:
+                chunk = os.read(fd, 8820)
+                if not chunk:
+                    break
+                if self.t0 is None:
+                    self.t0 = time.monotonic() - (len(chunk) // 2) / RATE
+                out.write(chunk)
+                self.bytes += len(chunk)
+
+    def now(self):
+        return self.bytes // 2 / RATE
+
+
+def _loud_table():
+    """Maps a sample's high byte to 1 when the sample is at -30 dBFS or
+    louder (|s| >= 1024), else 0: the loudness of a recording is then one
+    bytes.translate, and its stretches of sound bytes.find, both at C speed."""
+    table = bytearray(256)
+    for b in range(256):
+        high = b - 256 if b >= 128 else b
+        table[b] = 1 if high >= 4 or high <= -5 else 0
+    return bytes(table)
+
+
+LOUD = _loud_table()
+CHUNK_SAMPLES = RATE * 30      # read a long recording 30 s at a time
+
+
+def sound_spans(path, merge_gap=0.03):
+    """[(first, last)] sample indices of every stretch of sound in a raw
+    16-bit mono recording: samples at -30 dBFS or louder, quiet gaps shorter
+    than merge_gap seconds merged. Reads the file in chunks."""
+    gap = int(merge_gap * RATE)
+    quiet = bytes(gap)
+    spans = []
+    start = last = None
+    base = 0
+    with open(path, 'rb') as f:
+        while True:
+            raw = f.read(CHUNK_SAMPLES * 2)
+            if len(raw) < 2:
+                break
+            loud = raw[1:len(raw) // 2 * 2:2].translate(LOUD)
+            pos = 0
+            while True:
+                i = loud.find(1, pos)
+                if i < 0:
+                    break
+                if start is None or base + i - last > gap:
+                    if start is not None:
+                        spans.append((start, last))
+                    start = base + i
+                # The stretch goes on up to the first quiet run of a whole gap.
+                j = loud.find(quiet, i)
+                if j < 0:
+                    last = base + loud.rindex(1)
+                    break
+                last = base + j - 1
+                pos = j + gap
+            base += len(loud)
+    if start is not None:
+        spans.append((start, last))
+    return spans
+
+
+def samples_between(f, a, b):
+    """Samples a..b (indices) of an open raw recording, as an array."""
+    f.seek(max(0, a) * 2)
+    data = f.read(max(0, b - max(0, a)) * 2)
+    s = array.array('h')
+    s.frombytes(data[:len(data) // 2 * 2])
+    return s
+
+
+def pitch(f, a, b):
+    """The pitch of a stretch of sound, from the median distance between its
+    zero crossings in its first 200 ms. A dropout (digital silence where the
+    audio path ran dry) is one long distance, which the median leaves out;
+    a rate of crossings would take it for a lower pitch."""
+    s = samples_between(f, a, min(b, a + RATE // 5) + 1)
+    crossings = [i for i in range(1, len(s)) if (s[i - 1] < 0) != (s[i] < 0)]
+    halves = [y - x for x, y in zip(crossings, crossings[1:])]
+    return RATE / (2.0 * statistics.median(halves)) if len(halves) >= 4 else 0.0
+
+
+def dropouts(f, onset, within=0.25, least=0.005):
+    """How many stretches of digital silence (exact zeros) of at least
+    `least` seconds lie inside the chime that starts at onset (before its
+    last loud sample within `within` s): the audio path ran dry while it
+    played, and the chime came out cut."""
+    a = int(onset * RATE)
+    s = samples_between(f, a, a + int(within * RATE))
+    end = max((i for i, x in enumerate(s) if abs(x) >= 1024), default=0)
+    count = run = 0
+    for x in s[:end]:
+        if x == 0:
+            run += 1
+        else:
+            count += run >= least * RATE
+            run = 0
+    return count
+
+
+def tone_onsets(path, freq):
+    """Recording times (s) of every stretch of sound at freq (±10 %)."""
+    result = []
+    with open(path, 'rb') as f:
+        for a, b in sound_spans(path):
+            if 0.9 * freq < pitch(f, a, b) < 1.1 * freq:
+                result.append(a / RATE)
+    return result
+
+
+def peak_dbfs(path, t_from, t_to):
+    """The loudest sample between two recording times, in dBFS."""
+    with open(path, 'rb') as f:
+        s = samples_between(f, int(t_from * RATE), int(t_to * RATE))
+    peak = max((abs(x) for x in s), default=0)
+    return 20 * math.log10(peak / 32768) if peak else float('-inf')
+
+
+def onset_after(onsets, t, within=HEARD_AFTER, before=HEARD_BEFORE):
+    """The first onset from t - before to t + within, or None."""
+    i = bisect.bisect_left(onsets, t - before)
+    if i < len(onsets) and onsets[i] <= t + within:
+        return onsets[i]
+    return None
+
+
+# -- figures ------------------------------------------------------------------
 def pct(values, q):
     s = sorted(values)
     if not s:
@@ -97,102 +269,311 @@ def us(x):
     return '%.0f µs' % (x * 1e6)
 
 
+def trio(values):
+    """(median, p95, max) of a list."""
+    return statistics.median(values), pct(values, 95), max(values)
+
+
+def trio_ms(values):
+    return ' / '.join('%.1f' % (v * 1000) for v in trio(values)) + ' ms' if values else 'none'
+
+
+def ratio(a, b):
+    if a != a or b != b:
+        return 'n/a'
+    if b == 0:
+        return 'n/a (minimal 0)' if a else 'n/a (both 0)'
+    return '%.2f' % (a / b)
+
+
+def trio_ratio(a, b):
+    if not a or not b:
+        return 'n/a'
+    return ' / '.join(ratio(x, y) for x, y in zip(trio(a), trio(b)))
+
+
+def fisher_p(a, b, c, d):
+    """Two-sided Fisher exact test of the table [[a, b], [c, d]]: how likely
+    two shares as far apart as a/(a+b) and c/(c+d) are when both programs
+    lose plays at the same rate."""
+    n1, n2, k = a + b, c + d, a + c
+    n = n1 + n2
+
+    def prob(x):
+        return math.comb(n1, x) * math.comb(n2, k - x) / math.comb(n, k)
+    seen = prob(a)
+    return min(1.0, sum(prob(x) for x in range(max(0, k - n2), min(k, n1) + 1)
+                        if prob(x) <= seen * (1 + 1e-9)))
+
+
+Round = collections.namedtuple('Round', 'who log code')
+
+
+class ChimeFigures:
+    """What the trace and the recording say about one program's rounds."""
+
+    def __init__(self):
+        self.traced = 0         # MCI_PLAY in the trace
+        self.answered = 0       # ... that returned 0
+        self.heard = 0          # ... with a tone onset on the sink
+        self.cut = 0            # ... heard with dropouts in them
+        self.lost = []          # descriptions of the plays answered 0, not heard
+        self.gap_errors = []    # seconds, between chimes of consecutive ticks
+        self.drift = 0.0        # summed over the rounds
+        self.intervals = 0      # ... over this many intervals
+        self.from_tick = []
+        self.from_play = []
+        self.stray = []         # tone onsets of a round that no play explains
+        self.codes = []
+
+    def add_round(self, number, rnd, rec_path, onsets, to_rec, plays, interval):
+        """Adds the plays 1..plays of one round (the first play of a process
+        is slower: devices open cold)."""
+        self.codes.append(rnd.code)
+        all_ticks = ticks_of(mcitrace.parse(rnd.log))
+        heard = []
+        matched = set()
+        recording = open(rec_path, 'rb')
+        for i, tick in enumerate(all_ticks[1:plays + 1], start=1):
+            play = to_rec(tick.play.time)
+            self.traced += 1
+            self.answered += tick.play.rc == 0
+            onset = onset_after(onsets, play)
+            if onset is None:
+                if tick.play.rc == 0:
+                    self.lost.append(self.describe_lost(number, i, tick, play, rec_path, onsets))
+                continue
+            matched.add(onset)
+            heard.append((i, onset))
+            self.cut += dropouts(recording, onset) > 0
+            self.from_play.append(onset - play)
+            if tick.stop is not None:
+                self.from_tick.append(onset - to_rec(tick.stop))
+        recording.close()
+        self.heard += len(heard)
+        if all_ticks[1:plays + 1]:
+            # A second onset near a play is a chime cut in two by a dropout;
+            # one far from every play would be a chime heard too late.
+            times = [to_rec(t.play.time) for t in all_ticks]
+            first = times[1] - HEARD_BEFORE
+            end = times[min(plays, len(times) - 1)] + HEARD_AFTER
+            for o in onsets:
+                if first <= o <= end and o not in matched:
+                    near = min(times, key=lambda t: abs(o - t))
+                    self.stray.append('round %d: %+.0f ms from the nearest play' % (number, (o - near) * 1000))
+        # Gaps only between chimes of consecutive ticks, so a chime lost on
+        # the way to the sink does not count as a late tick.
+        self.gap_errors += [b - a - interval for (i, a), (j, b) in zip(heard, heard[1:]) if j == i + 1]
+        if len(heard) >= 2:
+            (i0, first), (i1, last) = heard[0], heard[-1]
+            self.drift += (last - first) - (i1 - i0) * interval
+            self.intervals += i1 - i0
+
+    @staticmethod
+    def describe_lost(number, i, tick, play, rec_path, onsets):
+        opened = tick.play.time - tick.open.time if tick.open else float('nan')
+        late = onset_after(onsets, play, within=1.0, before=0)
+        return ('round %d play %d: device %d, open to play %.1f ms, loudest on the sink '
+                'in the next %.1f s %.1f dBFS, next tone onset %s' % (
+                    number, i, tick.play.device, opened * 1000, HEARD_AFTER,
+                    peak_dbfs(rec_path, play, play + HEARD_AFTER),
+                    '+%.0f ms' % ((late - play) * 1000) if late is not None else 'none within 1 s'))
+
+
 class Bench:
     def __init__(self, args):
         self.args = args
         self.build = os.path.abspath(args.build)
         self.out = os.path.join(self.build, 'bench')
         self.rig_dir = os.path.join(self.build, 'bench-rig')
-        self.rows = []          # (section, measure, value, note)
+        self.rows = []          # (section, measure, Halvory, minimal, ratio, note)
         self.notes = []
+        self.plot_series = {}   # (arch, who) -> (gap errors, tick delays), seconds
+        self.arches = [a for a in ARCHES if a[0] in args.arches.split(',')]
         os.makedirs(self.out, exist_ok=True)
 
     def row(self, section, measure, value, note=''):
-        self.rows.append((section, measure, value, note))
-        print('%-9s %-44s %s %s' % (section, measure, value, note), flush=True)
+        self.rows.append((section, measure, value, '', '', note))
+        print('%-14s %-44s %s %s' % (section, measure, value, note), flush=True)
+
+    def compare(self, section, measure, hv, base, rel, note=''):
+        self.rows.append((section, measure, hv, base, rel, note))
+        print('%-14s %-44s %s | %s | %s %s' % (section, measure, hv, base, rel, note), flush=True)
 
     # -- setting up ----------------------------------------------------------
     def build_baselines(self):
-        self.idle_exe = os.path.join(self.out, 'idle.exe')
-        self.tray_exe = os.path.join(self.out, 'tray.exe')
-        for src, exe in (('idle.c', self.idle_exe), ('tray.c', self.tray_exe)):
-            subprocess.check_call(['x86_64-w64-mingw32-gcc', '-O2', '-mwindows',
-                                   os.path.join(ROOT, 'bench', src), '-o', exe, '-lshell32'])
+        def cc(triple, src, exe, *libs):
+            subprocess.check_call([triple + '-gcc', '-O2', '-mwindows', os.path.join(ROOT, 'bench', src),
+                                   '-o', exe] + list(libs))
+            return exe
+        self.idle_exe = cc('x86_64-w64-mingw32', 'idle.c', os.path.join(self.out, 'idle.exe'))
+        self.tray_exe = cc('x86_64-w64-mingw32', 'tray.c', os.path.join(self.out, 'tray.exe'), '-lshell32')
+        # A chiming program of each architecture, for each exe to be set against.
+        self.chime_exe = {arch: cc(triple, 'chime.c', os.path.join(self.out, 'chime-%s.exe' % arch), '-lwinmm')
+                          for arch, _, triple in ARCHES}
 
     def up(self):
         subprocess.check_call([os.path.join(ROOT, 'scripts', 'rig.sh'), 'up', self.rig_dir])
-        self.rig = harness.Rig(os.path.join(self.build, 'x86_64'), self.rig_dir)
+        tree = os.path.join(self.build, 'x86_64')      # the driver is always the x86_64 tree's
+        self.rigs = {arch: harness.Rig(tree, self.rig_dir, exe=os.path.join(self.build, 'release', name),
+                                       tools=os.path.join(self.build, arch))
+                     for arch, name, _ in ARCHES}
+        self.rig = self.rigs['x86_64']
 
     def down(self):
-        try:
-            self.rig.kill_all()
-        except Exception:
-            pass
+        for r in getattr(self, 'rigs', {}).values():
+            try:
+                r.kill_all()
+            except Exception:
+                pass
         subprocess.call([os.path.join(ROOT, 'scripts', 'rig.sh'), 'down', self.rig_dir])
 
-    def exit_halvory(self, hwnd, p):
-        self.rig.command(hwnd, harness.IDM_EXIT)
+    def exit_halvory(self, hwnd, p, r=None):
+        (r or self.rig).command(hwnd, harness.IDM_EXIT)
         try:
             return p.wait(30)
         except subprocess.TimeoutExpired:
             p.kill()
             return 'hung'
 
-    # -- sections ------------------------------------------------------------
-    def timing(self):
-        r = self.rig
-        n = 30
-        wav = harness.make_tone(os.path.join(r.tmp, 'tick.wav'), 1000, 0.15)
-        rec = harness.Recorder(r).start()
-        offset = mcitrace.raw_minus_monotonic()
+    # -- timing ----------------------------------------------------------------
+    def wait_plays(self, p, n):
+        """Until the trace shows n plays, then long enough for the last one
+        to reach the recording."""
+        harness.wait_for(lambda: p.poll() is not None or mcitrace.count(p.log, 'MCI_PLAY') >= n,
+                         n + 30, 0.5)
+        time.sleep(0.7)
+
+    def halvory_round(self, r, wav, plays):
         p, hwnd = harness.start_clean(r, 1000, harness.windows_path(wav), traced=True)
-        harness.wait_for(lambda: mcitrace.count(p.log, 'MCI_PLAY') >= n + 2, n + 30, 0.5)
-        time.sleep(0.5)
-        rec.stop()
-        code = self.exit_halvory(hwnd, p)
-        # Trace stamps (CLOCK_MONOTONIC_RAW) onto the recording's clock.
-        ticks, plays = [], []
-        for tick, play in tick_and_play_times(mcitrace.parse(p.log)):
-            plays.append(rec.at(play - offset))
-            ticks.append(rec.at(tick - offset) if tick is not None else None)
-        all_onsets = [s[0] for s in rec.sounds() if 900 < s[2] < 1100]
+        try:
+            self.wait_plays(p, plays)
+        finally:
+            code = self.exit_halvory(hwnd, p, r) if p.poll() is None else p.returncode
+        return Round(HALVORY, p.log, code)
 
-        # Each play with the onset it caused, if one was heard. The first chime
-        # of a process is slower to start (devices open cold): left out.
-        heard = []          # (index of the play, onset)
-        from_play, from_tick = [], []
-        for i, (tick, play) in enumerate(list(zip(ticks, plays))[1:n + 2], start=1):
-            after = [o for o in all_onsets if play - 0.05 <= o <= play + 0.6]
-            if not after:
-                continue
-            heard.append((i, after[0]))
-            from_play.append(after[0] - play)
-            if tick is not None:
-                from_tick.append(after[0] - tick)
-        played = len(plays[1:n + 2])
-        self.row('timing', 'plays heard', '%d of %d' % (len(heard), played),
-                 'a play the trace shows but the recording lacks is the audio path\'s, not the timer\'s')
-        # Gaps only between chimes of consecutive ticks, so a chime lost on
-        # the way to the sink does not count as a late tick.
-        gaps = [b - a for (i, a), (j, b) in zip(heard, heard[1:]) if j == i + 1]
-        errors = [g - 1.0 for g in gaps]
-        abs_err = [abs(e) for e in errors]
-        self.gap_errors = errors
-        self.row('timing', 'gaps measured (1 s interval)', str(len(gaps)))
-        self.row('timing', 'gap error |median| / p95 / max',
-                 '%s / %s / %s' % (ms(statistics.median(abs_err)), ms(pct(abs_err, 95)),
-                                   ms(max(abs_err))))
-        (i0, first), (i1, last) = heard[0], heard[-1]
-        drift = (last - first) - (i1 - i0) * 1.0
-        self.row('timing', 'cumulative drift over %d intervals' % (i1 - i0), ms(drift))
-        self.delays = from_tick
-        for label, d in (('tick (MCI_STOP) to onset', from_tick), ('MCI_PLAY to onset', from_play)):
-            if d:
-                self.row('timing', label + ' median / p95 / max',
-                         '%s / %s / %s' % (ms(statistics.median(d)), ms(pct(d, 95)), ms(max(d))),
-                         '%d chimes' % len(d))
-        self.row('timing', 'exit code', str(code))
+    def minimal_round(self, r, arch, wav, plays):
+        p = r.wine_spawn(self.chime_exe[arch], '1000', harness.windows_path(wav),
+                         env=mcitrace.trace_env(r.env))
+        try:
+            r.driver('wait', 'BenchChime', 'BenchChime', 20000)
+            self.wait_plays(p, plays)
+        finally:
+            out = r.driver('find', 'BenchChime', 'BenchChime', check=False)
+            if out and int(out.split()[-1], 16):
+                r.post(int(out.split()[-1], 16), harness.WM_CLOSE)
+            try:
+                code = p.wait(30)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                code = 'hung'
+        return Round(MINIMAL, p.log, code)
 
+    def timing(self):
+        # Over both architectures: [lost, heard] and [cut, heard whole].
+        lost = {HALVORY: [0, 0], MINIMAL: [0, 0]}
+        cut = {HALVORY: [0, 0], MINIMAL: [0, 0]}
+        for arch, _, _ in self.arches:
+            figures = self.chime_timing(arch)
+            for who, fig in figures.items():
+                lost[who][0] += len(fig.lost)
+                lost[who][1] += fig.heard
+                cut[who][0] += fig.cut
+                cut[who][1] += fig.heard - fig.cut
+        if len(self.arches) > 1:
+            for label, counts in (('lost plays, both architectures', lost),
+                                  ('chimes with dropouts, both architectures', cut)):
+                (h, h_else), (b, b_else) = counts[HALVORY], counts[MINIMAL]
+                self.compare('timing', label, '%d of %d' % (h, h + h_else), '%d of %d' % (b, b + b_else),
+                             ratio(h / max(1, h + h_else), b / max(1, b + b_else)),
+                             'two-sided Fisher exact p = %.2f (small p: the two differ)'
+                             % fisher_p(h, h_else, b, b_else))
+
+    def chime_timing(self, arch):
+        """Halvory and the minimal chime program of one architecture, in
+        alternating rounds, into one recording."""
+        r = self.rigs[arch]
+        section = 'timing ' + arch
+        per_round = self.args.round_plays
+        rounds = max(1, math.ceil(self.args.plays / per_round))
+        wav = harness.make_tone(os.path.join(r.tmp, 'tick.wav'), 1000, 0.15)
+        rec_path = os.path.join(self.out, 'timing-%s.raw' % arch)
+        rec = FileRecorder(r, rec_path).start()
+        offset = mcitrace.raw_minus_monotonic()
+        done = {HALVORY: [], MINIMAL: []}
+        try:
+            for k in range(rounds):
+                # Each goes first in every other round, so neither always follows the other.
+                order = (HALVORY, MINIMAL) if k % 2 == 0 else (MINIMAL, HALVORY)
+                for who in order:
+                    if who == HALVORY:
+                        done[who].append(self.halvory_round(r, wav, per_round + 1))
+                    else:
+                        done[who].append(self.minimal_round(r, arch, wav, per_round + 1))
+            # A recorder that lost samples would shift every later onset.
+            wall = time.monotonic() - rec.t0
+            recorded = rec.now()
+        finally:
+            rec.stop()
+        onsets = tone_onsets(rec_path, 1000)
+
+        def to_rec(trace_time):
+            # Trace stamps (CLOCK_MONOTONIC_RAW) onto the recording's clock.
+            return rec.at(trace_time - offset)
+        figures = {}
+        for who in (HALVORY, MINIMAL):
+            fig = figures[who] = ChimeFigures()
+            for number, rnd in enumerate(done[who], start=1):
+                fig.add_round(number, rnd, rec_path, onsets, to_rec, per_round, 1.0)
+            self.plot_series[(arch, who)] = (fig.gap_errors, fig.from_tick)
+            for lost in fig.lost:
+                self.notes.append('%s, %s, lost play: %s' % (section, who, lost))
+            for stray in fig.stray:
+                self.notes.append('%s, %s, unmatched tone onset: %s' % (section, who, stray))
+        self.report_chimes(section, figures[HALVORY], figures[MINIMAL], rounds, per_round)
+        self.row(section, 'recording against the wall clock', ms(recorded - wall),
+                 '%.0f s recorded, both programs' % recorded)
+        return figures
+
+    def report_chimes(self, section, hv, base, rounds, per_round):
+        self.compare(section, 'plays traced (returned 0)',
+                     '%d (%d)' % (hv.traced, hv.answered), '%d (%d)' % (base.traced, base.answered), '',
+                     '%d rounds of %d each, alternating, after each process\'s first play' % (rounds, per_round))
+        self.compare(section, 'chimes heard', '%d of %d' % (hv.heard, hv.traced),
+                     '%d of %d' % (base.heard, base.traced),
+                     ratio(hv.heard / max(1, hv.traced), base.heard / max(1, base.traced)),
+                     'tone onsets on the sink from %d to +%d ms of a play' % (
+                         -HEARD_BEFORE * 1000, HEARD_AFTER * 1000))
+        hl, bl = len(hv.lost), len(base.lost)
+        self.compare(section, 'chimes with dropouts', '%d of %d' % (hv.cut, hv.heard),
+                     '%d of %d' % (base.cut, base.heard),
+                     ratio(hv.cut / max(1, hv.heard), base.cut / max(1, base.heard)),
+                     'digital silence of 5 ms or more inside the chime: the audio path ran dry; '
+                     'Fisher exact p = %.2f' % fisher_p(hv.cut, hv.heard - hv.cut, base.cut, base.heard - base.cut))
+        self.compare(section, 'lost: returned 0, not heard',
+                     '%d (%.1f %%)' % (hl, 100.0 * hl / max(1, hv.traced)),
+                     '%d (%.1f %%)' % (bl, 100.0 * bl / max(1, base.traced)),
+                     ratio(hl / max(1, hv.traced), bl / max(1, base.traced)),
+                     'Fisher exact p = %.2f; unmatched tone onsets %d / %d'
+                     % (fisher_p(hl, hv.heard, bl, base.heard), len(hv.stray), len(base.stray)))
+        hv_abs = [abs(e) for e in hv.gap_errors]
+        base_abs = [abs(e) for e in base.gap_errors]
+        self.compare(section, 'gap error (size) median / p95 / max', trio_ms(hv_abs), trio_ms(base_abs),
+                     trio_ratio(hv_abs, base_abs),
+                     '%d / %d gaps between chimes of consecutive ticks, onset to onset - 1 s'
+                     % (len(hv_abs), len(base_abs)))
+        self.compare(section, 'cumulative drift', '%s over %d intervals' % (ms(hv.drift), hv.intervals),
+                     '%s over %d intervals' % (ms(base.drift), base.intervals),
+                     ratio(abs(hv.drift), abs(base.drift)),
+                     'last heard onset - first - intervals, summed over the rounds; ratio of sizes')
+        self.compare(section, 'tick to onset median / p95 / max', trio_ms(hv.from_tick),
+                     trio_ms(base.from_tick), trio_ratio(hv.from_tick, base.from_tick),
+                     'first MCI_STOP of the tick in the trace to the recorded onset')
+        self.compare(section, 'MCI_PLAY to onset median / p95 / max', trio_ms(hv.from_play),
+                     trio_ms(base.from_play), trio_ratio(hv.from_play, base.from_play))
+        self.compare(section, 'exit codes', ' '.join(map(str, hv.codes)), ' '.join(map(str, base.codes)), '')
+
+    # -- idle and start-up (the x86_64 exe) -------------------------------------
     def cpu_over(self, p, seconds):
         time.sleep(3)       # past the start-up work
         wineserver = int(open(os.path.join(self.rig_dir, 'wineserver.pid')).read())
@@ -212,15 +593,11 @@ class Bench:
         base, base_ws = self.cpu_over(b, secs)
         r.post(int(r.driver('find', 'BenchIdle', 'BenchIdle').split()[-1], 16), harness.WM_CLOSE)
         b.wait(20)
-        self.row('idle', 'Halvory CPU over %d s (1 h interval)' % secs, us(hv),
-                 'wineserver meanwhile %s' % ms(hv_ws))
-        self.row('idle', 'minimal message loop CPU over %d s' % secs, us(base),
-                 'wineserver meanwhile %s' % ms(base_ws))
-        self.row('idle', 'ratio Halvory / minimal',
-                 '%.2f' % (hv / base) if base > 0 else
-                 ('both 0: neither ran while idle' if hv == 0 else 'n/a (baseline 0)'),
-                 'scheduler CPU time of all threads; wineserver meanwhile %.2f : 1'
-                 % (hv_ws / base_ws if base_ws > 0 else float('nan')))
+        self.compare('idle x86_64', 'CPU over %d s (1 h interval)' % secs, us(hv), us(base),
+                     ratio(hv, base) if base > 0 else
+                     ('both 0: neither ran while idle' if hv == 0 else 'n/a (minimal 0)'),
+                     'scheduler CPU time of all threads; minimal: a message loop (bench/idle.c); '
+                     'wineserver meanwhile %s / %s' % (ms(hv_ws), ms(base_ws)))
 
     def icon_cell(self):
         """The raw RGB bytes of the first tray icon's 16x16 cell, on screen now."""
@@ -231,21 +608,28 @@ class Bench:
         os.remove(shot)
         return cell
 
-    def icon_shown(self, empty):
-        now = self.icon_cell()
-        diff = sum(1 for i in range(0, len(now), 3)
-                   if max(abs(now[i + k] - empty[i + k]) for k in range(3)) > 40)
-        return diff >= 40
+    def icon_shown(self):
+        """Whether the first tray icon's cell shows an icon. An empty cell is
+        one colour, the taskbar's white or, with the taskbar hidden, the
+        desktop's blue; which of the two changes as icons come and go, so
+        the cell is judged by itself, not against an earlier picture."""
+        cell = self.icon_cell()
+        pixels = [cell[i:i + 3] for i in range(0, len(cell), 3)]
+        common = collections.Counter(pixels).most_common(1)[0][0]
+        differ = sum(1 for p in pixels if max(abs(p[k] - common[k]) for k in range(3)) > 40)
+        return differ >= 40
 
     def launch_to_icon(self, argv, close):
         r = self.rig
-        empty = self.icon_cell()
+        # The icon of the program before can outlast its process by a while;
+        # a launch timed while it is still there would see it at once.
+        harness.wait_for(lambda: not self.icon_shown(), 10, 0.2)
         t0 = time.monotonic()
         p = r.spawn([r.wine] + argv)
         seen = None
         while time.monotonic() - t0 < 30:
             t = time.monotonic()
-            if self.icon_shown(empty):
+            if self.icon_shown():
                 seen = t - t0
                 break
         close(p)
@@ -265,10 +649,17 @@ class Bench:
                 self.exit_halvory(hwnd, p)
 
         def close_tray(p):
-            out = r.driver('find', 'BenchTray', 'BenchTray', check=False)
+            # Its icon can show before the driver finds its window: wait for it.
+            out = r.driver('wait', 'BenchTray', 'BenchTray', 10000, check=False)
             if out and int(out.split()[-1], 16):
                 r.post(int(out.split()[-1], 16), harness.WM_CLOSE)
-            p.wait(30)
+            try:
+                p.wait(30)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait(10)
+                self.notes.append('start-up: a minimal tray program did not end within 30 s of '
+                                  'WM_CLOSE (window %s); ended by its id' % (out or 'not found'))
         hv, base = [], []
         for i in range(runs):
             # Alternating which goes first, so neither always follows the other.
@@ -280,30 +671,35 @@ class Bench:
                 base.append(self.launch_to_icon([self.tray_exe], close_tray))
         hv = [x for x in hv if x is not None]
         base = [x for x in base if x is not None]
-        self.row('start-up', 'Halvory launch to icon, median of %d' % len(hv),
-                 ms(statistics.median(hv)) if hv else 'not seen',
-                 'min %s max %s' % (ms(min(hv)), ms(max(hv))) if hv else '')
-        self.row('start-up', 'minimal tray program, median of %d' % len(base),
-                 ms(statistics.median(base)) if base else 'not seen',
-                 'min %s max %s' % (ms(min(base)), ms(max(base))) if base else '')
-        if hv and base:
-            self.row('start-up', 'ratio Halvory / minimal',
-                     '%.2f' % (statistics.median(hv) / statistics.median(base)))
+        self.compare('start-up x86_64', 'launch to tray icon, median of %d / %d' % (len(hv), len(base)),
+                     ms(statistics.median(hv)) if hv else 'not seen',
+                     ms(statistics.median(base)) if base else 'not seen',
+                     ratio(statistics.median(hv), statistics.median(base)) if hv and base else 'n/a',
+                     'minimal: one tray icon (bench/tray.c); min-max %s-%s / %s-%s' % (
+                         ms(min(hv)) if hv else '-', ms(max(hv)) if hv else '-',
+                         ms(min(base)) if base else '-', ms(max(base)) if base else '-'))
 
+    # -- size ----------------------------------------------------------------
     def size(self):
-        for arch, triple in (('i686', 'i686-w64-mingw32'), ('x86_64', 'x86_64-w64-mingw32')):
-            exe = os.path.join(self.build, arch, 'halvory.exe')
-            stripped = os.path.join(self.out, 'stripped-%s.exe' % arch)
-            subprocess.check_call([triple + '-strip', '-s', '-o', stripped, exe])
+        for arch, name, triple in ARCHES:
+            exe = os.path.join(self.build, 'release', name)
+            built = os.path.join(self.build, arch, 'halvory.exe')
             dump = subprocess.check_output([triple + '-objdump', '-p', exe], text=True)
             dlls = [l.split(':', 1)[1].strip() for l in dump.splitlines() if 'DLL Name:' in l]
-            self.row('size', '%s exe (stripped, as shipped)' % arch,
-                     '%d bytes' % os.path.getsize(stripped),
-                     'unstripped %d bytes' % os.path.getsize(exe))
-            self.row('size', '%s imports' % arch, ', '.join(dlls), '%d DLLs' % len(dlls))
+            self.row('size', '%s (%s, stripped, as shipped)' % (name, arch),
+                     '{:,} bytes'.format(os.path.getsize(exe)),
+                     'unstripped in the build tree {:,} bytes'.format(os.path.getsize(built))
+                     if os.path.exists(built) else '')
+            self.row('size', '%s imports' % name, ', '.join(dlls), '%d DLLs' % len(dlls))
 
+    # -- long runs ---------------------------------------------------------------
     def soak(self):
-        r = self.rig
+        for arch, _, _ in self.arches:
+            self.soak_one(arch)
+
+    def soak_one(self, arch):
+        r = self.rigs[arch]
+        section = 'soak ' + arch
         secs = int(self.args.soak_minutes * 60)
         wav = harness.make_tone(os.path.join(r.tmp, 'soak.wav'), 800, 0.1)
         p, hwnd = harness.start_clean(r, 0, harness.windows_path(wav), traced=True)
@@ -316,54 +712,137 @@ class Bench:
         alive = p.poll() is None
         last = (rss_kb(p.pid), fd_count(p.pid), mcitrace.count(p.log, 'MCI_PLAY'),
                 time.monotonic()) if alive else None
-        code = self.exit_halvory(hwnd, p) if alive else p.returncode
-        self.row('soak', 'duration, interval 0', '%d s' % secs, 'media trace on')
-        self.row('soak', 'alive at the end / exit code', '%s / %s' % (alive, code))
+        code = self.exit_halvory(hwnd, p, r) if alive else p.returncode
+        self.row(section, 'duration, interval 0', '%d s' % secs, 'media trace on')
+        self.row(section, 'alive at the end / exit code', '%s / %s' % (alive, code))
         if last:
             rate = (last[2] - first[2]) / (last[3] - first[3])
-            self.row('soak', 'restarts per second (MCI_PLAY in trace)', '%.1f' % rate)
-            self.row('soak', 'VmRSS at start / end / peak',
-                     '%d / %d / %d kB' % (first[0], last[0], peak_rss))
-            self.row('soak', 'open fds of the process at start / end', '%d / %d' % (first[1], last[1]))
+            self.row(section, 'restarts per second (MCI_PLAY in trace)', '%.1f' % rate)
+            self.row(section, 'VmRSS at start / end / peak',
+                     '{:,} / {:,} / {:,} kB'.format(first[0], last[0], peak_rss))
+            self.row(section, 'open fds of the process at start / end', '%d / %d' % (first[1], last[1]))
         try:
             os.remove(p.log)        # large: every restart is traced
         except OSError:
             pass
 
+    def long(self):
+        for arch, _, _ in self.arches:
+            self.long_one(arch)
+
+    def long_one(self, arch):
+        """Halvory at a 10 s interval for --long-minutes, heard and traced."""
+        r = self.rigs[arch]
+        section = 'long ' + arch
+        secs = self.args.long_minutes * 60
+        interval = 10.0
+        wav = harness.make_tone(os.path.join(r.tmp, 'long.wav'), 1000, 0.15)
+        rec_path = os.path.join(self.out, 'long-%s.raw' % arch)
+        rec = FileRecorder(r, rec_path).start()
+        offset = mcitrace.raw_minus_monotonic()
+        try:
+            p, hwnd = harness.start_clean(r, int(interval * 1000), harness.windows_path(wav), traced=True)
+            started = time.monotonic()
+            # From the first chime on: its device is open and its buffers made.
+            harness.wait_for(lambda: p.poll() is not None or mcitrace.count(p.log, 'MCI_PLAY') >= 1,
+                             interval + 30, 0.5)
+            time.sleep(1)
+            first = (rss_kb(p.pid), fd_count(p.pid))
+            peak_rss = first[0]
+            while time.monotonic() - started < secs and p.poll() is None:
+                time.sleep(5)
+                peak_rss = max(peak_rss, rss_kb(p.pid))
+            alive = p.poll() is None
+            last = (rss_kb(p.pid), fd_count(p.pid)) if alive else None
+            code = self.exit_halvory(hwnd, p, r) if alive else p.returncode
+            time.sleep(0.7)
+            # The sink's clock against the wall clock: a recording that lost
+            # samples would shift every later onset.
+            wall = time.monotonic() - rec.t0
+            recorded = rec.now()
+        finally:
+            rec.stop()
+        t = time.monotonic()
+        onsets = tone_onsets(rec_path, 1000)
+        analysis = time.monotonic() - t
+        ticks = [k for k in ticks_of(mcitrace.parse(p.log))
+                 if rec.at(k.play.time - offset) < recorded - HEARD_AFTER]
+        heard = []
+        cut = 0
+        with open(rec_path, 'rb') as recording:
+            for i, k in enumerate(ticks):
+                onset = onset_after(onsets, rec.at(k.play.time - offset))
+                if onset is not None:
+                    heard.append((i, onset))
+                    cut += dropouts(recording, onset) > 0
+        answered = sum(1 for k in ticks if k.play.rc == 0)
+        self.row(section, 'duration, interval 10 s', '%.1f min' % (secs / 60.0),
+                 'media trace on, sink recorded; alive at the end %s, exit code %s' % (alive, code))
+        self.row(section, 'plays traced (returned 0) / chimes heard',
+                 '%d (%d) / %d' % (len(ticks), answered, len(heard)),
+                 '%d heard with dropouts (digital silence of 5 ms or more inside)' % cut)
+        # From the second play on: the first opens the devices cold and is
+        # heard later than the rest.
+        warm = [(i, onset) for i, onset in heard if i >= 1]
+        if len(warm) >= 2:
+            (i0, a), (i1, b) = warm[0], warm[-1]
+            self.row(section, 'drift at the end (heard)', ms((b - a) - (i1 - i0) * interval),
+                     'last heard onset - first - %d x 10 s, from the second play on' % (i1 - i0))
+        if len(ticks) >= 3:
+            span = ticks[-1].play.time - ticks[1].play.time
+            self.row(section, 'drift at the end (traced plays)', ms(span - (len(ticks) - 2) * interval),
+                     'last MCI_PLAY - second - %d x 10 s, on the trace\'s clock' % (len(ticks) - 2))
+        self.row(section, 'recording against the wall clock', ms(recorded - wall),
+                 '%.0f s recorded; analysed in %.1f s' % (recorded, analysis))
+        if last:
+            self.row(section, 'VmRSS at start / end / peak', '{:,} / {:,} / {:,} kB'.format(
+                first[0], last[0], peak_rss), 'start: 1 s after the first play')
+            self.row(section, 'open fds of the process at start / end', '%d / %d' % (first[1], last[1]))
+        os.remove(rec_path)     # 5 MB a minute
+
     # -- report ----------------------------------------------------------------
     def plot(self):
-        errors = getattr(self, 'gap_errors', None)
-        if not errors:
+        series = {}
+        for (arch, who), (gaps, delays) in self.plot_series.items():
+            for kind, values in (('gaps', gaps), ('delays', delays)):
+                path = os.path.join(self.out, '%s-%s-%s.dat' % (kind, arch, who))
+                with open(path, 'w') as f:
+                    for i, v in enumerate(values):
+                        f.write('%d %.3f\n' % (i + 1, v * 1000))
+                series[(kind, arch, who)] = path
+        if not series:
             return
-        data = os.path.join(self.out, 'gaps.dat')
-        with open(data, 'w') as f:
-            delays = getattr(self, 'delays', [])
-            for i, e in enumerate(errors):
-                d = delays[i] * 1000 if i < len(delays) else float('nan')
-                f.write('%d %.3f %.3f\n' % (i + 1, e * 1000, d))
+        arches = [a for a, _, _ in self.arches if (('gaps', a, HALVORY) in series)]
         png = os.path.join(self.out, 'gaps.png')
-        script = '''
-set terminal pngcairo size 800,400 noenhanced
-set output '%s'
-set title 'Halvory: chime gaps at a 1 s interval, heard on the sound sink (Wine 8)'
-set xlabel 'gap number'
-set ylabel 'milliseconds'
-set grid
-set key outside below
-plot '%s' using 1:2 with linespoints title 'gap error (onset to onset - 1000 ms)', \\
-     '' using 1:3 with linespoints title 'tick to audio onset'
-''' % (png, data)
+        lines = ['set terminal pngcairo size 1000,%d noenhanced' % (330 * len(arches) + 40),
+                 "set output '%s'" % png,
+                 'set multiplot layout %d,2 title "Halvory against a minimal chime program: '
+                 '1 s interval, 0.15 s WAV, heard on the sound sink (Wine 8)"' % len(arches),
+                 'set grid', 'set key below horizontal', "set ylabel 'milliseconds'"]
+        for arch in arches:
+            for kind, title, xlabel in (('gaps', 'gap error (onset to onset - 1000 ms)', 'gap'),
+                                        ('delays', 'tick (first MCI_STOP) to audio onset', 'chime')):
+                lines += ["set title '%s: %s'" % (arch, title), "set xlabel '%s'" % xlabel,
+                          "plot '%s' using 1:2 with linespoints pt 7 ps 0.5 title 'Halvory', "
+                          "'%s' using 1:2 with linespoints pt 6 ps 0.5 title 'minimal'"
+                          % (series[(kind, arch, HALVORY)], series[(kind, arch, MINIMAL)])]
+        lines.append('unset multiplot')
+        script = '\n'.join(lines) + '\n'
         try:
             subprocess.run(['gnuplot'], input=script, text=True, check=True)
         except Exception:
             subprocess.run(['gnuplot'], input=script.replace('pngcairo', 'png'), text=True)
 
-    def write_report(self):
+    def write_report(self, load_start, took):
+        wine = subprocess.run(['/usr/lib/wine/wine64', '--version'], capture_output=True,
+                              text=True).stdout.strip()
         lines = ['# Halvory benchmark', '',
-                 'Measured %s on %s (%d cores, load %s), Wine 8, x86_64 build.' % (
-                     time.strftime('%Y-%m-%d'), os.uname().nodename, os.cpu_count(),
-                     open('/proc/loadavg').read().split()[0]), '',
-                 '| section | measure | value | note |', '|---|---|---|---|']
+                 'Measured %s on %s (%d cores, load average %s at the start, %s at the end), %s; '
+                 'the release exes of build/release; i686 runs under emulation here. Took %.0f s.' % (
+                     time.strftime('%Y-%m-%d %H:%M'), os.uname().nodename, os.cpu_count(), load_start,
+                     open('/proc/loadavg').read().split()[0], wine, took), '',
+                 '| section | measure | Halvory | minimal | Halvory / minimal | note |',
+                 '|---|---|---|---|---|---|']
         for row in self.rows:
             lines.append('| %s |' % ' | '.join(str(c).replace('|', '/') for c in row))
         lines += [''] + ['- ' + n for n in self.notes]
@@ -372,8 +851,14 @@ plot '%s' using 1:2 with linespoints title 'gap error (onset to onset - 1000 ms)
             f.write('\n'.join(lines))
 
     def run(self):
+        began = time.monotonic()
+        load_start = open('/proc/loadavg').read().split()[0]
         sections = [s for s in self.args.only.split(',') if s] or \
-            ['size', 'timing', 'idle', 'startup', 'soak']
+            ['size', 'timing', 'idle', 'startup', 'soak', 'long']
+        if self.args.soak_minutes <= 0 and 'soak' in sections:
+            sections.remove('soak')
+        if self.args.long_minutes <= 0 and 'long' in sections:
+            sections.remove('long')
         try:
             self.build_baselines()
             self.up()
@@ -383,6 +868,7 @@ plot '%s' using 1:2 with linespoints title 'gap error (onset to onset - 1000 ms)
             sections = [s for s in sections if s == 'size']
         try:
             for name in sections:
+                t = time.monotonic()
                 try:
                     getattr(self, name)()
                 except Exception as e:
@@ -391,21 +877,30 @@ plot '%s' using 1:2 with linespoints title 'gap error (onset to onset - 1000 ms)
                 finally:
                     if hasattr(self, 'rig'):
                         self.rig.close_leftovers()
+                self.notes.append('%s took %.0f s' % (name, time.monotonic() - t))
         finally:
-            if hasattr(self, 'rig') or os.path.exists(os.path.join(self.rig_dir, 'env.sh')):
+            if hasattr(self, 'rigs') or os.path.exists(os.path.join(self.rig_dir, 'env.sh')):
                 self.down()
         self.plot()
-        self.write_report()
+        self.write_report(load_start, time.monotonic() - began)
         print('report: %s' % os.path.join(self.out, 'report.md'))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('--build', default='build')
+    parser.add_argument('--plays', type=int, default=60,
+                        help='timed plays per program and architecture')
+    parser.add_argument('--round-plays', type=int, default=10,
+                        help='timed plays per round (each process plays one more first)')
     parser.add_argument('--idle-seconds', type=int, default=60)
-    parser.add_argument('--soak-minutes', type=float, default=3)
     parser.add_argument('--startup-runs', type=int, default=5)
-    parser.add_argument('--only', default='', help='comma-separated sections')
+    parser.add_argument('--soak-minutes', type=float, default=10, help='0: no soak')
+    parser.add_argument('--long-minutes', type=float, default=10, help='0: no long run')
+    parser.add_argument('--arches', default='i686,x86_64',
+                        help='the exes timing, soak and long run measure')
+    parser.add_argument('--only', default='', help='comma-separated sections: '
+                        'size,timing,idle,startup,soak,long')
     args = parser.parse_args()
     try:
         Bench(args).run()
