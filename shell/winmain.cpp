@@ -15,30 +15,6 @@ static_assert(sizeof(WNDCLASSEXA) == 48, "WNDCLASSEXA is 48 bytes on 32-bit Wind
 
 static BOOL IsCloseRequest(const char *cmdLine);
 static BOOL TakeInstanceLock(const char *className, HANDLE *lock);
-// The lock is a named mutex in the user's session. Only its existence
-// counts: the system frees the name when the last handle to it closes,
-// however the holder ended, so a crashed instance never blocks the next
-// start. Returns FALSE when another instance holds it.
-static BOOL TakeInstanceLock(const char *className, HANDLE *lock)
-{
-    char name[NAME_SIZE + 8];
-    lstrcpyA(name, "Local\\");
-    lstrcatA(name, className);
-    *lock = CreateMutexA(NULL, FALSE, name);
-    DWORD error = GetLastError();
-    if (*lock && error == ERROR_ALREADY_EXISTS) {
-        CloseHandle(*lock);
-        *lock = NULL;
-        return FALSE;
-    }
-    // Made by an instance with more rights than ours (elevated): it runs.
-    if (!*lock && error == ERROR_ACCESS_DENIED)
-        return FALSE;
-    // Any other failure (the name taken by another kind of object) leaves
-    // the window search alone to keep a second start out, as it always did.
-    return TRUE;
-}
-
 static ATOM RegisterMainClass(HINSTANCE hInstance, const char *className);
 static int RunMessageLoop(void);
 
@@ -104,6 +80,30 @@ static BOOL IsCloseRequest(const char *cmdLine)
 {
     // Lower case only, and nothing after the two characters is looked at.
     return cmdLine[0] == '/' && cmdLine[1] == 'u';
+}
+
+// The lock is a named mutex in the user's session. Only its existence
+// counts: the system frees the name when the last handle to it closes,
+// however the holder ended, so a crashed instance never blocks the next
+// start. Returns FALSE when another instance holds it.
+static BOOL TakeInstanceLock(const char *className, HANDLE *lock)
+{
+    char name[NAME_SIZE + 8];
+    lstrcpyA(name, "Local\\");
+    lstrcatA(name, className);
+    *lock = CreateMutexA(NULL, FALSE, name);
+    DWORD error = GetLastError();
+    if (*lock && error == ERROR_ALREADY_EXISTS) {
+        CloseHandle(*lock);
+        *lock = NULL;
+        return FALSE;
+    }
+    // Made by an instance with more rights than ours (elevated): it runs.
+    if (!*lock && error == ERROR_ACCESS_DENIED)
+        return FALSE;
+    // Any other failure (the name taken by another kind of object) leaves
+    // the window search alone to keep a second start out, as it always did.
+    return TRUE;
 }
 
 static ATOM RegisterMainClass(HINSTANCE hInstance, const char *className)
