@@ -120,17 +120,18 @@ class FileRecorder(harness.Recorder):
         self.path = path
         self.bytes = 0
 
-    def _pump(self):
-        fd = self.proc.stdout.fileno()
-        with open(self.path, 'wb') as out:
-            while True:
-                chunk = os.read(fd, 8820)
-                if not chunk:
-                    break
-                if self.t0 is None:
-                    self.t0 = time.monotonic() - (len(chunk) // 2) / RATE
-                out.write(chunk)
-                self.bytes += len(chunk)
+    def start(self):
+        self.out = open(self.path, 'wb')
+        return super().start()
+
+    def _keep(self, chunk):
+        self.out.write(chunk)
+        self.bytes += len(chunk)
+
+    def stop(self):
+        super().stop()
+        self.out.close()
+        return self
 
     def now(self):
         return self.bytes // 2 / RATE

@@ -402,6 +402,11 @@ def make_mp3(path, freq, seconds):
 RATE = 44100
 
 
+def loud_limit(threshold_dbfs=-30.0):
+    """The sample size above which a sample counts as sound."""
+    return int(32768 * 10 ** (threshold_dbfs / 20))
+
+
 class Recorder:
     """Records the rig's null sink in real time; onsets come from the samples.
 
@@ -412,6 +417,7 @@ class Recorder:
     def __init__(self, rig):
         self.rig = rig
         self.samples = array.array('h')
+        self._pending = b''
         self.t0 = None
         self.proc = None
         self.thread = None
@@ -435,17 +441,20 @@ class Recorder:
 
     def _pump(self):
         fd = self.proc.stdout.fileno()
-        pending = b''
         while True:
             chunk = os.read(fd, 8820)
             if not chunk:
                 break
             if self.t0 is None:
                 self.t0 = time.monotonic() - (len(chunk) // 2) / RATE
-            pending += chunk
-            usable = len(pending) // 2 * 2
-            self.samples.frombytes(pending[:usable])
-            pending = pending[usable:]
+            self._keep(chunk)
+
+    def _keep(self, chunk):
+        """Keeps the raw bytes read; a chunk may end in half a sample."""
+        self._pending += chunk
+        usable = len(self._pending) // 2 * 2
+        self.samples.frombytes(self._pending[:usable])
+        self._pending = self._pending[usable:]
 
     def now(self):
         """Seconds of recording so far, on the recording's clock."""
@@ -466,7 +475,7 @@ class Recorder:
     def sounds(self, threshold_dbfs=-30.0, merge_gap=0.03):
         """[(start, end, freq)] of every stretch of sound, times in seconds
         of the recording; freq from zero crossings."""
-        limit = int(32768 * 10 ** (threshold_dbfs / 20))
+        limit = loud_limit(threshold_dbfs)
         s = self.samples
         gap = int(merge_gap * RATE)
         spans = []
@@ -484,15 +493,14 @@ class Recorder:
             spans.append((start, last))
         result = []
         for a, b in spans:
-            result.append((a / RATE, b / RATE, self._freq(a, b)))
+            result.append((a / RATE, b / RATE, self._freq(a, b, limit)))
         return result
 
-    def _freq(self, a, b, threshold_dbfs=-30.0):
+    def _freq(self, a, b, limit=loud_limit()):
         """The pitch between two samples: the median over the sounding 50 ms
         windows, so a dropout of a loaded machine (silent milliseconds inside
         a stretch) spoils one window at most, not the whole estimate."""
         window = RATE // 20
-        limit = int(32768 * 10 ** (threshold_dbfs / 20))
         rates = [self._crossing_rate(i, i + window) for i in range(a, b - window + 1, window)
                  if max(map(abs, self.samples[i:i + window])) > limit]
         return statistics.median(rates) if len(rates) >= 2 else self._crossing_rate(a, b)

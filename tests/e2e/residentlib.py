@@ -102,7 +102,7 @@ def wait_onset(rec, from_rec_time, timeout, threshold_dbfs=-30.0, merge_gap=0.03
     """Waits until a sound starts after the given time on the recording (one
     already playing then does not count, as in Recorder.sounds); returns its
     start, or None."""
-    limit = int(32768 * 10 ** (threshold_dbfs / 20))
+    limit = harness.loud_limit(threshold_dbfs)
     gap = int(merge_gap * harness.RATE)
     start = max(0, int(from_rec_time * harness.RATE))
     index = max(0, start - gap)         # a sound going on at the start shows here
