@@ -1,11 +1,10 @@
 // The entry: single instance, "/u" to close the running one, the hidden main
 // window, the start rule and the message loop.
 #include "shell/app.h"
+#include "shell/sysdll.h"
 #include "core/rules.h"
 #include "sound/player.h"
 #include "res/resource.h"
-
-#include <commctrl.h>
 
 #if defined(__i386__)
 static_assert(sizeof(WNDCLASSEXA) == 48, "WNDCLASSEXA is 48 bytes on 32-bit Windows");
@@ -15,6 +14,7 @@ static_assert(sizeof(WNDCLASSEXA) == 48, "WNDCLASSEXA is 48 bytes on 32-bit Wind
 
 static BOOL IsCloseRequest(const char *cmdLine);
 static BOOL TakeInstanceLock(const char *className, HANDLE *lock);
+static void InitCommonControlsFromSystem(void);
 static ATOM RegisterMainClass(HINSTANCE hInstance, const char *className);
 static int RunMessageLoop(void);
 
@@ -22,6 +22,9 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
 {
     (void)hPrevInstance;
     (void)nCmdShow;
+    // Before anything else can load a DLL by name: from here on, DLLs come
+    // from the system folder only, never from beside the exe.
+    LimitDllSearch();
     char className[NAME_SIZE];
     char windowName[NAME_SIZE];
     LoadStringA(hInstance, IDS_CLASSNAME, className, NAME_SIZE);
@@ -48,7 +51,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
 
     g_hInstance = hInstance;
     g_msgTaskbarCreated = RegisterWindowMessageA("TaskbarCreated");
-    InitCommonControls();
+    InitCommonControlsFromSystem();
 
     if (!RegisterMainClass(hInstance, className)) {
         MessageBoxA(NULL, "RegisterClassEx失敗。終了します。", windowName, MB_ICONERROR);
@@ -104,6 +107,19 @@ static BOOL TakeInstanceLock(const char *className, HANDLE *lock)
     // Any other failure (the name taken by another kind of object) leaves
     // the window search alone to keep a second start out, as it always did.
     return TRUE;
+}
+
+// comctl32 is not a KnownDLL: bound from the system folder, not imported,
+// so that a copy beside the exe never loads. Its classes (the dialog's
+// up-down controls) are there once it is loaded and initialised.
+static void InitCommonControlsFromSystem(void)
+{
+    typedef void(WINAPI * InitCommonControlsFn)(void);
+    HMODULE comctl32 = LoadSystemDll("comctl32.dll");
+    InitCommonControlsFn init =
+        comctl32 ? (InitCommonControlsFn)GetProcAddress(comctl32, "InitCommonControls") : NULL;
+    if (init)
+        init();
 }
 
 static ATOM RegisterMainClass(HINSTANCE hInstance, const char *className)
