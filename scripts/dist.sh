@@ -8,7 +8,8 @@
 #                                 OUT/halvory-VERSION.zip and OUT/SHA256SUMS
 #                                 (the zip and every file in it); OUT is
 #                                 BUILD/dist by default
-#   dist.sh check BUILD VERSION   builds the release again from a copy of the
+#   dist.sh check BUILD VERSION   checks what the staged exes import, then
+#                                 builds the release again from a copy of the
 #                                 sources in another folder, later, and
 #                                 compares the two SHA256SUMS
 #
@@ -39,9 +40,34 @@ stage() {
     { printf '\xef\xbb\xbf'; sed 's/$/\r/' "$HERE/docs/guide.txt"; } >"$RELEASE/readme.txt"
 }
 
+# Windows takes every DLL that is not one of its KnownDLLs from the exe's own
+# folder first, where anyone may have left one: the exes import KnownDLLs
+# only and bind the others themselves from the system folder.
+KNOWN_DLLS="advapi32 comdlg32 gdi32 kernel32 msvcrt shell32 user32"
+
+imports() {
+    local exe triple dlls dll bad=0
+    for exe in halvory.exe:i686 halvory-x64.exe:x86_64; do
+        triple=${exe#*:}-w64-mingw32
+        exe=${exe%:*}
+        dlls=$("$triple-objdump" -p "$RELEASE/$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' |
+               tr 'A-Z' 'a-z' | sed 's/\.dll$//' | sort -u)
+        echo "$exe imports:" $dlls
+        for dll in $dlls; do
+            case " $KNOWN_DLLS " in
+            *" $dll "*) ;;
+            *) echo "dist: $exe imports $dll.dll, which is not a KnownDLL: Windows would" \
+                    "load it from beside the exe" >&2; bad=1 ;;
+            esac
+        done
+    done
+    return $bad
+}
+
 pack() {
     local version=${1:?version} out=${2:-$BUILD/dist}
     [ -f "$RELEASE/halvory.exe" ] || { echo "dist: $RELEASE is not staged" >&2; exit 1; }
+    imports >/dev/null
     mkdir -p "$out"
     # One folder, its files in name order, every entry with the same UTC time
     # and mode, no extra fields.
@@ -77,6 +103,7 @@ PY
 
 check() {
     local version=${1:?version} scratch="$BUILD/repro" gen="-G Ninja -DHALVORY_TESTS=OFF"
+    imports
     rm -rf "$scratch"
     mkdir -p "$scratch/src"
     # The tracked sources as they are now, in another folder: a second clone.

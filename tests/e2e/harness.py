@@ -156,8 +156,8 @@ class Rig:
         return rc, text, errors
 
     # -- the program under test -------------------------------------------
-    def start_halvory(self, *args, cwd=None, env=None):
-        return self.wine_spawn(self.exe, *args, cwd=cwd, env=env)
+    def start_halvory(self, *args, cwd=None, env=None, exe=None):
+        return self.wine_spawn(exe or self.exe, *args, cwd=cwd, env=env)
 
     def wait_main_window(self, timeout_ms=20000):
         out = self.driver('wait', MAIN_CLASS, MAIN_TITLE, timeout_ms, check=False)
@@ -217,10 +217,10 @@ def windows_path(path):
     return 'Z:' + os.path.abspath(path).replace('/', '\\')
 
 
-def start_clean(rig, wait_ms=None, sound=None, cwd=None, env=None, traced=False):
-    """Starts a fresh Halvory with the given stored settings (None: absent);
-    returns (process, main window). traced: Wine's media trace goes to the
-    process's log (see mcitrace)."""
+def start_clean(rig, wait_ms=None, sound=None, cwd=None, env=None, traced=False, exe=None):
+    """Starts a fresh Halvory (the rig's exe, or a copy of it) with the given
+    stored settings (None: absent); returns (process, main window). traced:
+    Wine's media trace goes to the process's log (see mcitrace)."""
     rig.close_leftovers()
     rig.reg_clear()
     if wait_ms is not None:
@@ -229,7 +229,7 @@ def start_clean(rig, wait_ms=None, sound=None, cwd=None, env=None, traced=False)
         rig.reg_set_sound(sound)
     if traced:
         env = mcitrace.trace_env(env or rig.env)
-    proc = rig.start_halvory(cwd=cwd, env=env)
+    proc = rig.start_halvory(cwd=cwd, env=env, exe=exe)
     hwnd = rig.wait_main_window()
     if not hwnd:
         raise AssertionError('Halvory did not start')

@@ -3,6 +3,7 @@ in its life (rapid pause and resume, two starts at once, a kill right after
 the settings were confirmed)."""
 import os
 import random
+import shutil
 import subprocess
 import sys
 import time
@@ -14,7 +15,8 @@ import mcitrace  # noqa: E402
 from harness import (WM_CLOSE, WM_COMMAND, IDM_EXIT, IDM_PAUSE, IDM_RESUME, IDM_SETTINGS,  # noqa: E402
                      start_clean, wait_for, windows_path)
 from dialoglib import (IDOK, IDC_SOUNDFILE, IDC_HOURS, IDC_MINUTES, IDC_SECONDS,  # noqa: E402
-                       SETTINGS_CAPTION, DIALOG_CLASS)
+                       SETTINGS_CAPTION, DIALOG_CLASS, open_settings_by_command)
+from soundtraylib import make_midi  # noqa: E402
 
 
 def rig():
@@ -278,6 +280,69 @@ class DefaultSetup(unittest.TestCase):
         self.assertTrue(0.5 < heard[0][1] - heard[0][0] < 3.0, 'a bell of a few seconds at most')
         self.assertEqual(code, 0)
         self.assertEqual(r.reg_get('Wait'), 'nokey', 'nothing is stored until OK')
+
+    def test_dlls_planted_beside_the_exe_never_run_in_it(self):
+        # Windows takes a DLL that is not one of its KnownDLLs from the exe's
+        # folder first, and Wine does too for a name it is told to prefer
+        # native. Planted beside the exe: winmm, which Halvory uses, and the
+        # media drivers winmm loads by name for a WAV (mciwave), a MIDI file
+        # (mciseq) and an MP3 (mciqtz32). Left out: comctl32, which Halvory
+        # uses too, and the other names the platform's own DLLs import
+        # (imm32, uxtheme, version, msacm32): Wine resolves the imports of its
+        # builtin DLLs in the program's folder as well, where Windows takes a
+        # KnownDLL's imports from the system alone, so their mark would blame
+        # Halvory for Wine.
+        r = rig()
+        d = os.path.join(r.tmp, 'Downloads')
+        os.makedirs(d)
+        exe = shutil.copy(r.exe, d)
+        planted = ('winmm', 'mciwave', 'mciseq', 'mciqtz32')
+        for name in planted:
+            shutil.copy(os.path.join(r.tools, 'tests', 'planted.dll'), os.path.join(d, name + '.dll'))
+        env = mcitrace.trace_env(r.env)
+        env['WINEDLLOVERRIDES'] += ';%s=n,b' % ','.join(planted)
+        kinds = [('WAVEAUDIO', harness.make_tone(os.path.join(d, 'bell.wav'), 520, 0.3), 520),
+                 ('SEQUENCER', make_midi(os.path.join(d, 'tune.mid')), None),
+                 ('MPEGVIDEO', harness.make_mp3(os.path.join(d, 'bell.mp3'), 780, 0.5), 780)]
+        rec = harness.Recorder(r).start()
+        played = {}
+        try:
+            p, hwnd = start_clean(r, 1000, windows_path(kinds[0][1]), cwd=d, env=env, exe=exe)
+            for driver, path, _ in kinds:
+                if driver != kinds[0][0]:
+                    dlg = open_settings_by_command(r, hwnd)
+                    dlg.set_text(IDC_SOUNDFILE, windows_path(path))
+                    dlg.command(IDOK)
+                    dlg.wait_gone()
+
+                def plays():
+                    calls = mcitrace.parse(p.log)
+                    return [(c, n) for c, n in zip(calls, calls[1:]) if c.command == 'MCI_OPEN'
+                            and c.element == windows_path(path) and n.command == 'MCI_PLAY'
+                            and n.rc is not None]
+                wait_for(lambda: len(plays()) >= 2 or p.poll() is not None, 15)
+                played[driver] = [(c.driver, c.rc, n.rc) for c, n in plays()]
+                played[driver, 'at'] = rec.now()
+            code = exit_and_wait(r, hwnd, p)
+        finally:
+            rec.stop()
+        marks = {}
+        for name in sorted(os.listdir(d)):
+            if name.endswith('.loaded'):
+                with open(os.path.join(d, name), errors='replace') as f:
+                    marks[name] = f.read()
+        self.assertEqual(marks, {}, 'planted DLLs ran inside Halvory (mark: command line)')
+        heard = rec.sounds()
+        for i, (driver, path, hz) in enumerate(kinds):
+            with self.subTest(driver):
+                # Opened by the system's own driver for the kind, and played.
+                self.assertGreaterEqual(len(played[driver]), 2, 'not chimed twice: %s' % played[driver])
+                self.assertTrue(all(x == (driver, 0, 0) for x in played[driver]), played[driver])
+                if hz:
+                    since = played[kinds[i - 1][0], 'at'] if i else 0
+                    self.assertTrue([s for s in heard if since <= s[0] and abs(s[2] - hz) < hz * 0.08],
+                                    'not heard: %s' % heard)
+        self.assertEqual(code, 0)
 
 
 if __name__ == '__main__':
