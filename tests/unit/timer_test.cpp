@@ -19,6 +19,7 @@ const char kClassName[] = "HalvoryTimerTest";
 int g_ticks = 0;            // WM_TIMER with the chime id
 int g_strangeTicks = 0;     // WM_TIMER with any other id
 DWORD g_firstTickAt = 0;
+DWORD g_tickAt[8];          // when the first ticks came
 int g_chimes = 0;           // ticks that restarted the sound
 DWORD g_firstChimeAt = 0;
 
@@ -26,6 +27,8 @@ LRESULT CALLBACK TestWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
 {
     if (message == WM_TIMER) {
         if (wParam == IDT_CHIME) {
+            if (g_ticks < 8)
+                g_tickAt[g_ticks] = GetTickCount();
             if (g_ticks++ == 0)
                 g_firstTickAt = GetTickCount();
         } else {
@@ -90,6 +93,7 @@ protected:
 
     void ResetTicks()
     {
+        memset(g_tickAt, 0, sizeof(g_tickAt));
         g_ticks = 0;
         g_strangeTicks = 0;
         g_firstTickAt = 0;
@@ -203,21 +207,29 @@ TEST_F(ChimeTimer, ZeroIntervalTicksAtThePlatformsShortestPeriod)
 
 TEST_F(ChimeTimer, IntervalLongerThanOnePeriodChimesOnlyWhenAllItsPartsHavePassed)
 {
-    // Parts of at most 300 ms stand in for the platform's 24.8 days: 700 ms
-    // passes as 300 + 300 + 100, and only the third expiry chimes.
-    g_chimeTimerMaxMs = 300;
-    g_storedIntervalMs = 700;
+    // Parts of at most 1000 ms stand in for the platform's 24.8 days: 2100 ms
+    // passes as 1000 + 1000 + 100, and only the third expiry chimes.
+    g_chimeTimerMaxMs = 1000;
+    g_storedIntervalMs = 2100;
     DWORD start = GetTickCount();
     OnStart();
-    Pump(2500);
-    // Three whole intervals fit; a loaded machine makes parts late, never early.
-    EXPECT_GE(g_chimes, 1);
-    EXPECT_LE(g_chimes, 3);
+    PumpUntilFirst(&g_chimes, 8000);
+    ASSERT_EQ(1, g_chimes);
+    EXPECT_EQ(3, g_ticks) << "the chime ends the third part";
+    EXPECT_GE(g_firstChimeAt - start, 2050u) << "the whole interval passes first";
+    // The last part is what is left of the interval, 100 ms, not another
+    // whole part: a timer never fires early, so a whole part would take
+    // 1000 ms or more however loaded the machine.
+    EXPECT_LT(g_tickAt[2] - g_tickAt[1], 900u) << "the last part was armed with a whole part";
+    // The next interval is counted in the same parts.
+    DWORD chimed = GetTickCount();
+    while (g_chimes < 2 && GetTickCount() - chimed < 8000)
+        Pump(10);
+    ASSERT_EQ(2, g_chimes);
+    EXPECT_EQ(6, g_ticks);
+    EXPECT_LT(g_tickAt[5] - g_tickAt[4], 900u);
+    EXPECT_GE(g_tickAt[5] - g_tickAt[2], 2050u);
     EXPECT_EQ(g_chimes, Restarts());
-    EXPECT_GE(g_ticks, 3 * g_chimes);
-    EXPECT_LE(g_ticks, 3 * g_chimes + 2);
-    ASSERT_NE(0u, g_firstChimeAt);
-    EXPECT_GE(g_firstChimeAt - start, 650u);
 
     // Resume counts a whole interval again, not what was left of the old one.
     OnPause();
@@ -226,10 +238,10 @@ TEST_F(ChimeTimer, IntervalLongerThanOnePeriodChimesOnlyWhenAllItsPartsHavePasse
     EXPECT_EQ(0, g_ticks);
     DWORD resumed = GetTickCount();
     OnResume();
-    PumpUntilFirst(&g_chimes, 3000);
+    PumpUntilFirst(&g_chimes, 8000);
     ASSERT_NE(0u, g_firstChimeAt);
-    EXPECT_GE(g_firstChimeAt - resumed, 650u);
-    EXPECT_GE(g_ticks, 3);
+    EXPECT_GE(g_firstChimeAt - resumed, 2050u);
+    EXPECT_EQ(3, g_ticks);
 
     // An interval that fits one period is armed as it is: every expiry chimes.
     DisarmChimeTimer();
