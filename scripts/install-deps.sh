@@ -2,6 +2,10 @@
 # Installs what the build, the tests and the benchmarks need. Idempotent and
 # quiet: apt runs only when a package is missing.
 #
+#   install-deps.sh                    this machine (Debian 12, Wine 8)
+#   install-deps.sh --wine10-root DIR  also DIR, a Debian 13 root with Wine 10
+#                                      and the rig's tools, made once and kept
+#
 # The shipped exe is 32-bit, and the kernels we test on run no 32-bit code,
 # so 32-bit Wine runs under user-mode emulation. That changes the machine in
 # three ways, each made once and kept: the i386 architecture is added to
@@ -110,4 +114,29 @@ if [ -n "$missing" ]; then
     echo "installing:$missing"
     # shellcheck disable=SC2086
     apt_install $missing
+fi
+
+# The next Wine: Debian 13 has Wine 10, which cannot be installed beside
+# Wine 8 here, so it gets a root of its own, made with mmdebstrap from the
+# same archive as everything else (about 2.3 GB). The 32-bit half runs
+# through the binfmt entry registered above, whose interpreter is opened at
+# registration and so also serves programs inside the root. The exes and
+# test programs are built here; the root has no cross compiler.
+WINE10_PACKAGES="wine,wine64,wine32:i386,libwine,fonts-wine,xvfb,xdotool,x11-utils,imagemagick,
+locales,fonts-ipafont-gothic,pulseaudio,pulseaudio-utils,sox,lame,gstreamer1.0-plugins-base,
+gstreamer1.0-plugins-good,gstreamer1.0-plugins-base:i386,gstreamer1.0-plugins-good:i386,python3,
+cmake,procps,util-linux,file"
+if [ "${1:-}" = --wine10-root ]; then
+    root=${2:?usage: install-deps.sh --wine10-root DIR}
+    [ -f "$root/.halvory-ready" ] && exit 0
+    installed mmdebstrap || { echo "installing: mmdebstrap"; apt_install mmdebstrap; }
+    uri=$(debian_source_field URIs)
+    [ -n "$uri" ] || uri=http://deb.debian.org/debian
+    echo "making the Wine 10 root (Debian 13, about 2.3 GB, a few minutes) in $root"
+    rm -rf "$root"
+    mkdir -p "$(dirname "$root")"
+    $SUDO mmdebstrap --quiet --mode=root --variant=apt --architectures=amd64,i386 \
+        --keyring=/usr/share/keyrings/debian-archive-keyring.gpg \
+        --include="$(echo "$WINE10_PACKAGES" | tr -d '\n')" trixie "$root" "$uri"
+    touch "$root/.halvory-ready"
 fi

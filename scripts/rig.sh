@@ -8,6 +8,7 @@
 #   rig.sh up   RIG   start everything (idempotent while it runs)
 #   rig.sh down RIG   end everything that "up" started
 #   rig.sh env  RIG   print the environment for running programs in the rig
+#   rig.sh build RIG  build the rig's desktop holder (a Windows program) only
 #
 # With RIG_DISPLAY set (":0"), "up" uses that display instead of its own Xvfb.
 #
@@ -15,7 +16,7 @@
 # remade when this script changes; each "up" gives the run a fresh copy.
 set -eu
 
-cmd=${1:?usage: rig.sh up|down|env RIG}
+cmd=${1:?usage: rig.sh up|down|env|build RIG}
 RIG=$(mkdir -p "${2:?rig folder}" && cd "$2" && pwd)
 HERE=$(cd "$(dirname "$0")" && pwd)
 WINE=/usr/lib/wine/wine64
@@ -101,8 +102,10 @@ make_golden() {
 }
 
 make_golden_locked() {
-    local stamp
-    stamp=$(cat "$HERE/rig.sh" | md5sum | cut -d' ' -f1)
+    local stamp version
+    # A prefix belongs to the Wine that made it.
+    version=$("$WINE" --version 2>/dev/null || true)
+    stamp=$( (cat "$HERE/rig.sh"; echo "$version") | md5sum | cut -d' ' -f1)
     # 32-bit programs need the prefix's 32-bit half, which only a prefix made
     # while 32-bit code can run (qemu-i386 registered with binfmt_misc) has.
     if [ -f "$GOLDEN/.halvory-ready" ] && [ "$(cat "$GOLDEN/.halvory-ready")" = "$stamp" ] &&
@@ -134,9 +137,23 @@ Windows Registry Editor Version 5.00
 "MS Shell Dlg"="IPAPGothic"
 "MS Shell Dlg 2"="IPAPGothic"
 REG
+      # Wine 9 and later show a desktop's tray in a small window at the top
+      # left unless the desktop has the shell's taskbar, which Windows always
+      # has; and they draw menus, captions and tooltips in Tahoma, which has
+      # no Japanese: Japanese Windows links it to a Japanese font.
+      newer=""
+      case $version in wine-[0-8].*) ;; *) newer=1; cat >>"$RIG/tmp/golden.reg.txt" <<'REG'
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops\test]
+"EnableShell"=dword:00000001
+REG
+      esac
       sed -i 's/$/\r/' "$RIG/tmp/golden.reg.txt"
       reg_file "$RIG/tmp/golden.reg.txt" "$RIG/tmp/golden.reg"
       "$WINE" regedit /S "$(winepath_of "$RIG/tmp/golden.reg")" >>"$RIG/log/wineboot.log" 2>&1 </dev/null
+      [ -z "$newer" ] || "$WINE" reg add \
+          'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+          /v Tahoma /t REG_MULTI_SZ /d 'ipagp.ttf,IPAPGothic' /f >>"$RIG/log/wineboot.log" 2>&1 </dev/null
       for f in /usr/share/wine/fonts/* /usr/share/fonts/opentype/ipafont-gothic/*; do
           [ -e "$f" ] && ln -sf "$f" "$WINEPREFIX/drive_c/windows/Fonts/" || true
       done
@@ -156,13 +173,32 @@ start_wineserver() {
       echo $! >"$RIG/wineserver.pid" )
 }
 
-start_hold() {
-    if [ -f "$RIG/hold.pid" ] && alive "$(cat "$RIG/hold.pid")"; then return 0; fi
+build_hold() {
     [ "$RIG/hold.exe" -nt "$HERE/rig-hold.c" ] ||
         x86_64-w64-mingw32-gcc -O2 -mwindows "$HERE/rig-hold.c" -o "$RIG/hold.exe"
+}
+
+start_hold() {
+    if [ -f "$RIG/hold.pid" ] && alive "$(cat "$RIG/hold.pid")"; then return 0; fi
+    build_hold
     ( . "$RIG/env.sh" 2>/dev/null
       setsid "$WINE" "$RIG/hold.exe" </dev/null >"$RIG/log/hold.log" 2>&1 &
       echo $! >"$RIG/hold.pid" )
+}
+
+focus_desktop() {
+    # Xvfb has no window manager, so the X input focus stays with whatever
+    # window is under the pointer, and Wine 10 then drops keys typed into a
+    # tray menu (a minimal tray program's too). On a user's screen the window
+    # manager gives the focus to Wine's desktop window: so does the rig.
+    ( . "$RIG/env.sh" 2>/dev/null
+      for _ in $(seq 100); do
+          win=$(xdotool search --maxdepth 1 --classname explorer.exe 2>/dev/null | head -n 1)
+          [ -n "$win" ] && break
+          sleep 0.1
+      done
+      [ -n "$win" ] && xdotool windowfocus --sync "$win" ) ||
+        { echo "rig: Wine's desktop window did not come" >&2; exit 1; }
 }
 
 stop_pid() {
@@ -193,6 +229,7 @@ up)
     make_golden
     start_wineserver
     start_hold
+    [ -n "${RIG_DISPLAY:-}" ] || focus_desktop
     ( . "$RIG/env.sh" 2>/dev/null
       [ "$(locale charmap 2>/dev/null)" = UTF-8 ] || { echo "rig: locale not usable" >&2; exit 1; } )
     ;;
@@ -206,6 +243,9 @@ down)
 env)
     cat "$RIG/env.sh"
     ;;
+build)
+    build_hold
+    ;;
 *)
-    echo "usage: rig.sh up|down|env RIG" >&2; exit 2 ;;
+    echo "usage: rig.sh up|down|env|build RIG" >&2; exit 2 ;;
 esac
