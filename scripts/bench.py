@@ -600,10 +600,21 @@ class Bench:
                      'scheduler CPU time of all threads; minimal: a message loop (bench/idle.c); '
                      'wineserver meanwhile %s / %s' % (ms(hv_ws), ms(base_ws)))
 
+    def first_tray_cell(self):
+        """The centre of the tray's first icon cell, wherever the desktop
+        shows it: found by Halvory's own icon, before anything is timed."""
+        r = self.rig
+        p, hwnd = harness.start_clean(r)
+        look, centre, shot = harness.wait_tray_icon(r, 'running', 20)
+        self.exit_halvory(hwnd, p)
+        if look != 'running':
+            raise SystemExit('start-up: Halvory\'s icon did not show (%s)' % shot)
+        return centre
+
     def icon_cell(self):
         """The raw RGB bytes of the first tray icon's 16x16 cell, on screen now."""
         shot = self.rig.screenshot()
-        cx, cy = harness.TRAY_ICON_CENTRE
+        cx, cy = self.cell
         cell = subprocess.check_output(['convert', shot, '-crop', '16x16+%d+%d' % (cx - 8, cy - 8),
                                         '+repage', '-depth', '8', 'rgb:-'])
         os.remove(shot)
@@ -640,6 +651,7 @@ class Bench:
     def startup(self):
         r = self.rig
         runs = self.args.startup_runs
+        self.cell = self.first_tray_cell()
         r.reg_clear()
         r.reg_set_wait(HOUR_MS)
         r.reg_set_sound(harness.windows_path(os.path.join(r.tmp, 'none.wav')))
@@ -694,6 +706,17 @@ class Bench:
             self.row('size', '%s imports' % name, ', '.join(dlls), '%d DLLs' % len(dlls))
 
     # -- long runs ---------------------------------------------------------------
+    def keep_evidence(self, section, p, lines=400):
+        """A measured process ended by itself: the tail of its log (Wine's
+        output and, traced, the media trace) is kept beside the report."""
+        path = os.path.join(self.out, '%s-ended.log' % section.replace(' ', '-'))
+        with open(path, 'w') as f:
+            f.write('exit code %s; the last %d lines of %s:\n' % (p.returncode, lines, p.log))
+            f.write(harness.tail(p.log, lines))
+        self.notes.append('%s: the process ended by itself with exit code %s; the tail of its log '
+                          'is in %s' % (section, p.returncode, path))
+
+
     def soak(self):
         for arch, _, _ in self.arches:
             self.soak_one(arch)
@@ -716,6 +739,8 @@ class Bench:
         code = self.exit_halvory(hwnd, p, r) if alive else p.returncode
         self.row(section, 'duration, interval 0', '%d s' % secs, 'media trace on')
         self.row(section, 'alive at the end / exit code', '%s / %s' % (alive, code))
+        if not alive:
+            self.keep_evidence(section, p)
         if last:
             rate = (last[2] - first[2]) / (last[3] - first[3])
             self.row(section, 'restarts per second (MCI_PLAY in trace)', '%.1f' % rate)
@@ -776,6 +801,8 @@ class Bench:
                 if onset is not None:
                     heard.append((i, onset))
                     cut += dropouts(recording, onset) > 0
+        if not alive:
+            self.keep_evidence(section, p)
         answered = sum(1 for k in ticks if k.play.rc == 0)
         self.row(section, 'duration, interval 10 s', '%.1f min' % (secs / 60.0),
                  'media trace on, sink recorded; alive at the end %s, exit code %s' % (alive, code))

@@ -37,11 +37,12 @@ def main():
     rig = harness.Rig(os.path.join(build, 'x86_64'), rig_dir)
     try:
         p, hwnd = harness.start_clean(rig, 3600000, cwd=rig.build)
-        cx, cy = harness.TRAY_ICON_CENTRE
-        # The right end of the taskbar: the icon and a little of its neighbourhood.
-        area = (cx - 70, cy - 14, 80, 24)
-        if harness.wait_tray_look(rig, 'running', 15)[0] != 'running':
+        look, centre, _ = harness.wait_tray_icon(rig, 'running', 15)
+        if look != 'running':
             raise SystemExit('the running icon did not show')
+        cx, cy = centre
+        # The icon and a little of its neighbourhood.
+        area = (cx - 70, cy - 14, 80, 24)
         time.sleep(0.5)
         crop(rig.screenshot(), os.path.join(args.out, 'tray-running.png'), *area)
 

@@ -3,6 +3,7 @@ warning boxes from the end-to-end tests (and the screenshot script)."""
 import time
 
 import harness
+import residentlib
 from harness import parse_info
 
 DIALOG_CLASS = '#32770'
@@ -138,17 +139,17 @@ def open_settings_by_command(rig, main_hwnd):
 
 def open_settings_from_tray_menu(rig, use_key=True):
     """Right-clicks the tray icon and chooses 設定(&C)... by its key or a click."""
-    rect = harness.open_tray_menu(rig)
+    shot, state = residentlib.open_tray_menu_on_screen(rig)
+    if state is None:
+        raise AssertionError('the tray menu did not show its items (%s)' % shot)
     if use_key:
-        # Keys go to the X window under the pointer: move onto the menu first.
-        rig.xdotool('mousemove', (rect[0] + rect[2]) // 2, rect[1] + 6)
+        # Keys go to the X window under the pointer: onto the menu first.
+        rect = state['rect']
+        rig.xdotool('mousemove', (rect[0] + rect[2]) // 2, rect[1] + 4)
         time.sleep(0.2)
         rig.xdotool('key', 'c')
     else:
-        # The settings item is the third of four items, after a separator:
-        # click the middle of the menu's lower half, just above its centre line.
-        rig.xdotool('mousemove', (rect[0] + rect[2]) // 2, rect[1] + (rect[3] - rect[1]) * 60 // 100,
-                    'click', 1)
+        residentlib.choose(rig, state, 'settings')
     return wait_window(rig, SETTINGS_CAPTION)
 
 

@@ -4,93 +4,72 @@ import time
 
 import harness
 
-# Pixels of the menu as Wine draws it in the rig: white background, black
-# text for enabled items, mid grey (128) for grayed ones.
-MENU_SEARCH_WIDTH = 80      # columns left of the cursor searched for the menu
-PAUSE_ROWS = (0, 19)        # item rows, from the menu's top edge
-RESUME_ROWS = (20, 38)
-EXIT_ROW = 86               # middle of the exit item's text, from the top edge
+ITEMS = ('pause', 'resume', 'settings', 'exit')    # the menu's text items, top to bottom
 
 
-def menu_top(png):
-    """The y of the menu's top edge above the tray icon, or None when no
-    menu is open: the first row left of the cursor that is mostly white."""
-    cx, cy = harness.TRAY_ICON_CENTRE
-    x0 = cx - MENU_SEARCH_WIDTH
+def menu_items(png, rect):
+    """The text items of an open menu, top to bottom: [(top, bottom, (black,
+    grey))], with the count of black (enabled) and mid grey (grayed) text
+    pixels. Found by the rows that hold text, so no item height, font or
+    position of one Wine is assumed; a separator, a line of a row or two,
+    is left out."""
+    x0, y0, x1, y1 = rect
     rows = {}
-    for _, y, (r, g, b) in harness.pixels(png, x0, cy - 200, MENU_SEARCH_WIDTH - 5, 170):
-        if min(r, g, b) >= 245:
-            rows[y] = rows.get(y, 0) + 1
-    for y in sorted(rows):
-        if rows[y] >= (MENU_SEARCH_WIDTH - 5) * 3 // 4:
-            return y - 1
-    return None
-
-
-def item_ink(png, top, rows):
-    """(black, grey) text pixels in one item's rows."""
-    cx, _ = harness.TRAY_ICON_CENTRE
-    black = grey = 0
-    for _, _, (r, g, b) in harness.pixels(png, cx - MENU_SEARCH_WIDTH, top + rows[0], MENU_SEARCH_WIDTH - 5,
-                                   rows[1] - rows[0]):
+    for _, y, (r, g, b) in harness.pixels(png, x0 + 3, y0 + 3, x1 - x0 - 6, y1 - y0 - 6):
+        ink = rows.setdefault(y, [0, 0])
         if max(r, g, b) <= 60:
-            black += 1
+            ink[0] += 1
         elif 96 <= min(r, g, b) and max(r, g, b) <= 160 and max(r, g, b) - min(r, g, b) <= 12:
-            grey += 1
-    return black, grey
-
-
-def menu_state(png):
-    """{'top': y, 'pause': (black, grey), 'resume': (black, grey)}, or None."""
-    top = menu_top(png)
-    if top is None:
-        return None
-    return {'top': top, 'pause': item_ink(png, top, PAUSE_ROWS),
-            'resume': item_ink(png, top, RESUME_ROWS)}
+            ink[1] += 1
+    items, band = [], []
+    for y in sorted(rows) + [None]:
+        if y is not None and sum(rows[y]):
+            band.append(y)
+            continue
+        if len(band) >= 4:
+            items.append((band[0], band[-1], (sum(rows[b][0] for b in band), sum(rows[b][1] for b in band))))
+        band = []
+    return items
 
 
 def enabled(ink):
     black, grey = ink
-    return black >= 30 and grey <= 5
+    return black >= 20 and grey * 4 <= black
 
 
 def grayed(ink):
     black, grey = ink
-    return grey >= 30 and black <= 5
+    return grey >= 20 and black * 4 <= grey
 
 
-def open_tray_menu_on_screen(rig, timeout=8.0):
-    """Right-clicks the tray icon with the real mouse and waits until the
-    menu shows on screen; returns (screenshot, state)."""
-    harness.right_click_tray_icon(rig)
-    deadline = time.monotonic() + timeout
-    while True:
-        time.sleep(0.3)
-        shot = rig.screenshot()
-        state = menu_state(shot)
-        if state or time.monotonic() > deadline:
-            return shot, state
+def open_tray_menu_on_screen(rig):
+    """Right-clicks the tray icon with the real mouse and waits for its menu;
+    returns (screenshot, state) with state {'rect', 'items', 'pause': ink,
+    'resume': ink}, or (screenshot, None) when the menu did not show its
+    four items."""
+    rect = harness.open_tray_menu(rig)
+    # The pointer off the icon and off the menu (on the side that has room),
+    # so that neither the icon's tooltip nor an item's highlight covers text.
+    x = rect[0] - 40 if rect[0] >= 60 else rect[2] + 40
+    rig.xdotool('mousemove', x, (rect[1] + rect[3]) // 2)
+    harness.wait_for(lambda: not harness.top_windows(rig, cls='tooltips_class32', visible=True), 5, 0.2)
+    time.sleep(0.3)
+    shot = rig.screenshot()
+    items = menu_items(shot, rect)
+    if len(items) != len(ITEMS):
+        return shot, None
+    state = {'rect': rect, 'items': items}
+    state.update((name, item[2]) for name, item in zip(ITEMS, items))
+    return shot, state
 
 
-def click_menu_row(rig, top, row):
-    """Left-clicks a row of the open menu, measured from its top edge."""
-    cx, _ = harness.TRAY_ICON_CENTRE
-    rig.xdotool('mousemove', cx - 50, top + row)
+def choose(rig, state, name):
+    """Left-clicks an item of the open menu; returns when it was clicked."""
+    top, bottom, _ = state['items'][ITEMS.index(name)]
+    rig.xdotool('mousemove', (state['rect'][0] + state['rect'][2]) // 2, (top + bottom) // 2)
     time.sleep(0.15)
     rig.xdotool('click', 1)
     return time.monotonic()
-
-
-def choose_pause(rig, top):
-    return click_menu_row(rig, top, (PAUSE_ROWS[0] + PAUSE_ROWS[1]) // 2)
-
-
-def choose_resume(rig, top):
-    return click_menu_row(rig, top, (RESUME_ROWS[0] + RESUME_ROWS[1]) // 2)
-
-
-def choose_exit(rig, top):
-    return click_menu_row(rig, top, EXIT_ROW)
 
 
 def wait_recorded(rec, until_rec_time, timeout=30.0):

@@ -40,6 +40,9 @@ class BadSoundInputs(unittest.TestCase):
     """Whatever the sound setting names, each tick opens it again, nothing is
     shown, and the process neither crashes nor stops ticking."""
 
+    def tearDown(self):
+        rig().kill_all()
+
     @classmethod
     def setUpClass(cls):
         r = rig()
@@ -84,7 +87,7 @@ class BadSoundInputs(unittest.TestCase):
         # the first, so ticking went on after whatever the first open did.
         opens = wait_for(lambda: mcitrace.count(p.log, 'MCI_OPEN') >= 4, 20)
         self.assertTrue(opens, 'ticks stopped: %d opens' % mcitrace.count(p.log, 'MCI_OPEN'))
-        self.assertIsNone(p.poll(), 'Halvory ended by itself')
+        self.assertIsNone(p.poll(), 'Halvory ended by itself:\n' + harness.tail(p.log))
         self.assertEqual(harness.top_windows(r, pid=wpid, visible=True), [], 'Halvory showed a window')
         self.assertEqual(harness.top_windows(r, cls=DIALOG_CLASS, visible=True), [], 'a box appeared')
         self.assertTrue(r.main_window(), 'the main window is gone')
@@ -145,6 +148,10 @@ class LifecycleFaults(unittest.TestCase):
         rig().close_leftovers()
         rig().reg_clear()
 
+    def tearDown(self):
+        # A process a case left behind (stuck, say) must not hold the next.
+        rig().kill_all()
+
     def test_100_pause_resume_cycles_leave_it_chiming_and_looking_running(self):
         r = rig()
         wav = harness.make_tone(os.path.join(r.tmp, 'cycle.wav'), 700, 0.3)
@@ -160,9 +167,8 @@ class LifecycleFaults(unittest.TestCase):
             # last resume was posted, however long the queue took to drain.
             self.assertTrue(wait_for(lambda: mcitrace.count(p.log, 'MCI_PLAY') >= plays_then + 3, 20),
                 'no chime after the cycles')
-            time.sleep(1.5)
-            look = harness.tray_look(r.screenshot())
-            self.assertIsNone(p.poll())
+            look = harness.wait_tray_look(r, 'running')[0]
+            self.assertIsNone(p.poll(), 'Halvory ended by itself:\n' + harness.tail(p.log))
             self.assertEqual(exit_and_wait(r, hwnd, p), 0)
         finally:
             rec.stop()
@@ -188,7 +194,8 @@ class LifecycleFaults(unittest.TestCase):
             code = p.wait(25)
         except subprocess.TimeoutExpired:
             code = 'still running'
-        self.assertEqual(code, 0)
+            harness.judge_mp3_stop_hang(self, r, p.log, mp3)
+        self.assertEqual(code, 0, harness.tail(p.log))
 
     def test_two_starts_at_once_leave_one_instance(self):
         # Both look for the other's window before either has made its own;
@@ -209,7 +216,7 @@ class LifecycleFaults(unittest.TestCase):
                 running = harness.top_windows(r, cls=harness.MAIN_CLASS)
                 winner = b if ended[0] is a else a
                 self.assertEqual(len(running), 1, 'main windows: %s' % (running,))
-                self.assertIsNone(winner.poll())
+                self.assertIsNone(winner.poll(), 'the instance ended by itself:\n' + harness.tail(winner.log))
                 self.assertFalse(running[0].visible)
                 r.post(running[0].hwnd, WM_CLOSE)
                 try:
@@ -255,12 +262,15 @@ class DefaultSetup(unittest.TestCase):
     """A first start as a user makes it: no settings stored, started from the
     folder the release was unpacked into, with the Orvel.mp3 shipped there."""
 
+    def tearDown(self):
+        rig().kill_all()
+
     def test_default_chime_is_heard_every_ten_seconds(self):
         r = rig()
         self.assertTrue(os.path.getsize(os.path.join(r.exe_dir, 'Orvel.mp3')) > 10000)
         rec = harness.Recorder(r).start()
         try:
-            p, hwnd = start_clean(r, cwd=r.exe_dir)
+            p, hwnd = start_clean(r, cwd=r.exe_dir, traced=True)
             t_start = p.started
             # Chimes are 10 s apart: pieces of one bell split by a dropout of
             # a loaded machine are one chime.
@@ -270,6 +280,8 @@ class DefaultSetup(unittest.TestCase):
             code = exit_and_wait(r, hwnd, p)
         finally:
             rec.stop()
+        if code != 0:
+            harness.judge_mp3_stop_hang(self, r, p.log, os.path.join(r.exe_dir, 'Orvel.mp3'))
         # The bell's strike tone is 784 Hz; its partials pull the zero-crossing
         # estimate around a little.
         heard = [s for s in bells() if 600 < s[2] < 1000]
@@ -278,7 +290,7 @@ class DefaultSetup(unittest.TestCase):
         self.assertTrue(9.0 < first < 16.0, 'first chime %.2f s after start' % first)
         self.assertTrue(8.0 < heard[1][0] - heard[0][0] < 12.5, heard)
         self.assertTrue(0.5 < heard[0][1] - heard[0][0] < 3.0, 'a bell of a few seconds at most')
-        self.assertEqual(code, 0)
+        self.assertEqual(code, 0, harness.tail(p.log))
         self.assertEqual(r.reg_get('Wait'), 'nokey', 'nothing is stored until OK')
 
     def test_dlls_planted_beside_the_exe_never_run_in_it(self):
@@ -332,6 +344,8 @@ class DefaultSetup(unittest.TestCase):
                 with open(os.path.join(d, name), errors='replace') as f:
                     marks[name] = f.read()
         self.assertEqual(marks, {}, 'planted DLLs ran inside Halvory (mark: command line)')
+        if code != 0:
+            harness.judge_mp3_stop_hang(self, r, p.log, kinds[2][1])
         heard = rec.sounds()
         for i, (driver, path, hz) in enumerate(kinds):
             with self.subTest(driver):
@@ -342,7 +356,7 @@ class DefaultSetup(unittest.TestCase):
                     since = played[kinds[i - 1][0], 'at'] if i else 0
                     self.assertTrue([s for s in heard if since <= s[0] and abs(s[2] - hz) < hz * 0.08],
                                     'not heard: %s' % heard)
-        self.assertEqual(code, 0)
+        self.assertEqual(code, 0, harness.tail(p.log))
 
 
 if __name__ == '__main__':
