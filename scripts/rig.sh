@@ -193,7 +193,7 @@ focus_desktop() {
     # manager gives the focus to Wine's desktop window: so does the rig.
     ( . "$RIG/env.sh" 2>/dev/null
       for _ in $(seq 100); do
-          win=$(xdotool search --maxdepth 1 --classname explorer.exe 2>/dev/null | head -n 1)
+          win=$(xdotool search --maxdepth 1 --onlyvisible --classname explorer.exe 2>/dev/null | head -n 1)
           [ -n "$win" ] && break
           sleep 0.1
       done

@@ -12,4 +12,13 @@ export PYTHONDONTWRITEBYTECODE=1
 down() { for rig in $RIGS; do "$HERE/rig.sh" down "$rig"; done; }
 trap down EXIT INT TERM
 for rig in $RIGS; do "$HERE/rig.sh" up "$rig" || exit 1; done
-cd "$BUILD" && ctest --output-on-failure --timeout 600 -j2 ${CTEST_ARGS:-}
+cd "$BUILD" || exit 1
+ctest --output-on-failure --timeout 600 -j2 ${CTEST_ARGS:-}
+rc=$?
+# CTest shows only the output of tests that failed: the cases skipped for a
+# fault of the platform are listed here, each with its control's result.
+awk '/^[0-9]+\/[0-9]+ Testing: / { test = $3 }
+     / \.\.\. / { name = $1 }
+     /skipped \047/ { sub(/^.*skipped /, ""); print "skipped in " test ", " name ": " substr($0, 1, 600) }' \
+    Testing/Temporary/LastTest.log
+exit $rc

@@ -43,7 +43,7 @@ def main():
         harness.make_tone(os.path.join(folder, 'bell.wav'), 880, 0.3)
         open(os.path.join(folder, 'readme.txt'), 'w').close()
         proc, main_hwnd = harness.start_clean(rig, 5400000, 'C:\\Sounds\\chime.wav', cwd=folder)
-        dlg = D.open_settings_from_tray_menu(rig)
+        dlg, _ = D.open_settings_from_tray_menu(rig)
         rig.xdotool('mousemove', 5, 5)     # no hover highlight in the picture
         time.sleep(0.5)
         crop(rig, dlg, os.path.join(out, 'dialog.png'))

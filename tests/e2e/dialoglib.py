@@ -138,7 +138,10 @@ def open_settings_by_command(rig, main_hwnd):
 
 
 def open_settings_from_tray_menu(rig, use_key=True):
-    """Right-clicks the tray icon and chooses 設定(&C)... by its key or a click."""
+    """Right-clicks the tray icon and chooses 設定(&C)... by its key or a click;
+    returns (dialog, chosen by the key). A key the menu never takes (Wine 10
+    gives the input focus to the taskbar that was clicked) is followed by a
+    click, so that the dialog opens all the same."""
     shot, state = residentlib.open_tray_menu_on_screen(rig)
     if state is None:
         raise AssertionError('the tray menu did not show its items (%s)' % shot)
@@ -148,9 +151,12 @@ def open_settings_from_tray_menu(rig, use_key=True):
         rig.xdotool('mousemove', (rect[0] + rect[2]) // 2, rect[1] + 4)
         time.sleep(0.2)
         rig.xdotool('key', 'c')
-    else:
-        residentlib.choose(rig, state, 'settings')
-    return wait_window(rig, SETTINGS_CAPTION)
+        came = harness.wait_for(lambda: harness.top_windows(rig, cls=DIALOG_CLASS, title=SETTINGS_CAPTION,
+                                                            visible=True), 8)
+        if came:
+            return Dialog(rig, came[0].hwnd), True
+    residentlib.choose(rig, state, 'settings')
+    return wait_window(rig, SETTINGS_CAPTION), False
 
 
 def stop(rig, proc, hwnd, timeout=20):

@@ -262,24 +262,33 @@ def mp3_stop_hung(log, least=5.0):
 def control_mp3_stops(rig, mp3, stops=30, interval_ms=400):
     """Runs the minimal chime program (bench/chime.c), of the architecture
     of the exe under test, on an MP3 in this rig until it has stopped the
-    MPEG device `stops` times or one of its stops hangs; returns (hung, what
-    it did)."""
+    MPEG device `stops` times or one of its stops never returns (it hangs
+    there, or dies there); returns (failed so, what it did)."""
     exe = os.path.join(rig.tools, 'tests', 'chime.exe')
     p = rig.wine_spawn(exe, str(interval_ms), windows_path(mp3), env=mcitrace.trace_env(rig.env),
                        log=os.path.join(rig.tmp, 'control.%d.log' % len(rig.procs)))
     try:
         deadline = time.monotonic() + stops * interval_ms / 1000.0 * 3 + 30
-        while time.monotonic() < deadline and p.poll() is None:
+        while time.monotonic() < deadline:
             time.sleep(1.0)
-            calls = mcitrace.parse(p.log)
-            done = [c for c in calls if c.command == 'MCI_STOP' and c.rc == 0]
-            if mp3_stop_hung(p.log):
-                return True, 'the minimal program hung the same way, in its stop %d' % (len(done) + 1)
+            ended = p.poll() is not None
+            done = [c for c in mcitrace.parse(p.log) if c.command == 'MCI_STOP' and c.rc == 0]
+            # A stop it died in never returns either.
+            if mp3_stop_hung(p.log, least=0 if ended else 5.0):
+                print('the minimal program\'s log ends:\n' + tail(p.log, 8), file=sys.stderr)
+                how = 'died (exit code %s)' % p.returncode if ended else 'hung'
+                return True, ('the minimal program failed the same way: its stop %d to its MP3 '
+                              'device never returned, it %s' % (len(done) + 1, how))
             if len(done) >= stops:
-                return False, 'the minimal program stopped the same MP3 %d times without hanging' % len(done)
-        return False, 'the minimal program did not get through %d stops (%s)' % (stops, tail(p.log))
+                return False, 'the minimal program stopped the same MP3 %d times' % len(done)
+            if ended:
+                break
+        print('the minimal program\'s log ends:\n' + tail(p.log, 8), file=sys.stderr)
+        return False, 'the minimal program got through %d stops and then %s' % (
+            len(done), 'ended' if p.poll() is not None else 'ran out of time')
     finally:
-        p.kill()
+        if p.poll() is None:
+            p.kill()
         p.wait(10)
 
 
@@ -292,13 +301,42 @@ def judge_mp3_stop_hang(test, rig, log, mp3):
     stuck = mp3_stop_hung(log)
     if not stuck:
         return
+    print('its MCI_STOP to the MP3 device never returned; its log ends:\n' + tail(log, 5),
+          file=sys.stderr)
     hung, control = control_mp3_stops(rig, mp3)
-    said = ('MCI_STOP (MCI_WAIT) to the MP3 device %d never returned; control: %s'
-            % (stuck.device, control))
+    said = 'its MCI_STOP (MCI_WAIT) to the MP3 device %d never returned; control: %s' % (stuck.device, control)
     print(said, file=sys.stderr, flush=True)
     if hung:
         test.skipTest('a fault of the platform: ' + said)
     test.fail('Halvory hung: ' + said)
+
+
+def control_menu_key(rig):
+    """Starts the minimal tray program (bench/tray.c), of the architecture of
+    the exe under test and with Halvory's running icon, right-clicks its
+    icon and presses the key of its menu's one item, which ends it; returns
+    (the key was taken, what happened). No Halvory may show its icon now."""
+    exe = os.path.join(rig.tools, 'tests', 'tray.exe')
+    p = rig.wine_spawn(exe, windows_path(rig.exe))
+    try:
+        right_click_tray_icon(rig)
+        menus = wait_for(lambda: top_windows(rig, cls='#32768', visible=True), 8, 0.2)
+        if not menus:
+            return False, 'the minimal program\'s menu did not open'
+        rect = parse_info(rig.driver('info', hex(menus[0].hwnd)))['rect']
+        rig.xdotool('mousemove', (rect[0] + rect[2]) // 2, rect[1] + 4)
+        time.sleep(0.2)
+        rig.xdotool('key', 'c')
+        try:
+            p.wait(8)
+            return True, 'the minimal program\'s menu took the key'
+        except subprocess.TimeoutExpired:
+            return False, 'the minimal program\'s menu did not take the key either'
+    finally:
+        if p.poll() is None:
+            rig.xdotool('mousemove', 10, 10, 'click', 1)     # closes its menu
+            p.kill()
+        p.wait(10)
 
 
 def tail(path, lines=15):

@@ -129,7 +129,7 @@ class OpeningTest(DialogCase):
 
     def test_opens_from_tray_menu_as_its_template_with_defaults(self):
         self.start()
-        dlg = open_settings_from_tray_menu(self.rig, use_key=True)
+        dlg, by_key = open_settings_from_tray_menu(self.rig, use_key=True)
         self.assertEqual(dlg.text(), SETTINGS_CAPTION)
         info = dlg.info()
         # WS_VISIBLE, WS_CLIPSIBLINGS and DS_3DLOOK are added by the platform.
@@ -209,10 +209,20 @@ class OpeningTest(DialogCase):
         self.assertEqual(self.rig.reg_get('Wait'), 'nokey')
         self.assertEqual(stop(self.rig, self.proc, self.main), 0)
 
+        # 設定 was chosen by its key; where the menu did not take it, the
+        # minimal tray program, in the same rig, says whose fault that is.
+        with self.subTest('the tray menu takes its keys'):
+            if not by_key:
+                taken, said = harness.control_menu_key(self.rig)
+                print('the tray menu did not take the key; control: ' + said, flush=True)
+                if taken:
+                    self.fail('the tray menu did not take the key, the minimal program\'s did')
+                self.skipTest('a fault of the platform: the tray menu did not take the key; ' + said)
+
     def test_second_command_brings_the_open_dialog_forward(self):
         a = self.tone('a.wav', 440, 0.3)
         self.start(wait_ms=3600000, sound=windows_path(a))
-        dlg = open_settings_from_tray_menu(self.rig, use_key=False)
+        dlg, _ = open_settings_from_tray_menu(self.rig, use_key=False)
         # Move the foreground away: a click on the desktop.
         self.rig.xdotool('mousemove', 60, 60, 'click', 1)
         time.sleep(0.5)
