@@ -19,6 +19,6 @@ rc=$?
 # fault of the platform are listed here, each with its control's result.
 awk '/^[0-9]+\/[0-9]+ Testing: / { test = $3 }
      / \.\.\. / { name = $1 }
-     /skipped \047/ { sub(/^.*skipped /, ""); print "skipped in " test ", " name ": " substr($0, 1, 600) }' \
+     /skipped [\047"]/ { sub(/^.*skipped /, ""); print "skipped in " test ", " name ": " substr($0, 1, 600) }' \
     Testing/Temporary/LastTest.log
 exit $rc
