@@ -406,8 +406,8 @@ LOOKS = {'running': _icon_rows(True), 'paused': _icon_rows(False)}
 def screen_rgb(png):
     """(width, height, RGB bytes) of a screenshot."""
     ppm = subprocess.check_output(['convert', png, '-depth', '8', 'ppm:-'])
-    magic, w, h, _, data = ppm.split(maxsplit=4)
-    return int(w), int(h), data
+    w, h = (int(v) for v in ppm.split(maxsplit=3)[1:3])
+    return w, h, ppm[len(ppm) - w * h * 3:]      # the pixels end the file
 
 
 def find_tray_icon(png):
