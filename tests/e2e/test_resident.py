@@ -69,7 +69,7 @@ class Resident(unittest.TestCase):
         self.assertEqual(0, rc)
         log('"/U" ended with %d after %.2f s' % (rc, took))
         others_done = time.monotonic()
-        self.assertIsNone(proc.poll())
+        self.assertIsNone(proc.poll(), 'Halvory ended by itself:\n' + harness.tail(proc.log))
         self.assertEqual(hwnd, self.rig.main_window())
         self.assertEqual('running', harness.tray_look(self.rig.screenshot()))
 
