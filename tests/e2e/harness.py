@@ -292,13 +292,14 @@ def control_mp3_stops(rig, mp3, stops=30, interval_ms=400):
         p.wait(10)
 
 
-def judge_mp3_stop_hang(test, rig, log, mp3):
-    """For a case whose traced process got stuck: when it is stuck in an
-    MCI_STOP to its MP3 device, runs the minimal program on the same file in
-    the same rig, then skips the case if that hangs the same way (Wine 10's
-    MPEG device does now and then: a fault of the platform, said in the
-    output) and fails it if not. Returns when it is stuck in no such stop."""
-    stuck = mp3_stop_hung(log)
+def judge_mp3_stop_hang(test, rig, log, mp3, ended=False):
+    """For a case whose traced process got stuck, or ended (`ended`) in the
+    middle of a command: when that is an MCI_STOP to its MP3 device that
+    never returned, runs the minimal program on the same file in the same
+    rig, then skips the case if that fails the same way (Wine 10's MPEG
+    device does now and then: a fault of the platform, said in the output)
+    and fails it if not. Returns when there is no such stop."""
+    stuck = mp3_stop_hung(log, least=0 if ended else 5.0)
     if not stuck:
         return
     print('its MCI_STOP to the MP3 device never returned; its log ends:\n' + tail(log, 5),

@@ -195,7 +195,8 @@ class LifecycleFaults(unittest.TestCase):
             code = p.wait(25)
         except subprocess.TimeoutExpired:
             code = 'still running'
-            harness.judge_mp3_stop_hang(self, r, p.log, mp3)
+        if code != 0:
+            harness.judge_mp3_stop_hang(self, r, p.log, mp3, ended=p.poll() is not None)
         self.assertEqual(code, 0, harness.tail(p.log))
 
     def test_two_starts_at_once_leave_one_instance(self):
@@ -282,7 +283,8 @@ class DefaultSetup(unittest.TestCase):
         finally:
             rec.stop()
         if code != 0:
-            harness.judge_mp3_stop_hang(self, r, p.log, os.path.join(r.exe_dir, 'Orvel.mp3'))
+            harness.judge_mp3_stop_hang(self, r, p.log, os.path.join(r.exe_dir, 'Orvel.mp3'),
+                                        ended=p.poll() is not None)
         # The bell's strike tone is 784 Hz; its partials pull the zero-crossing
         # estimate around a little.
         heard = [s for s in bells() if 600 < s[2] < 1000]
@@ -350,7 +352,7 @@ class DefaultSetup(unittest.TestCase):
                     marks[name] = f.read()
         self.assertEqual(marks, {}, 'planted DLLs ran inside Halvory (mark: command line)')
         if code != 0:
-            harness.judge_mp3_stop_hang(self, r, p.log, kinds[2][1])
+            harness.judge_mp3_stop_hang(self, r, p.log, kinds[2][1], ended=p.poll() is not None)
         for driver, path, hz in kinds:
             with self.subTest(driver):
                 # Opened by the system's own driver for the kind, played, heard.
