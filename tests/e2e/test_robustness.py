@@ -175,8 +175,11 @@ class LifecycleFaults(unittest.TestCase):
             rec.stop()
         self.assertEqual(look, 'running')
         # Heard, not just asked for: the 700 Hz tone after the cycles, at
-        # about one-second gaps (wide band: the machine is loaded).
-        after = [s[0] for s in rec.sounds() if s[0] > rec.at(t_posted) and 600 < s[2] < 800]
+        # about one-second gaps (wide band: the machine is loaded). A dropout
+        # inside a 0.3 s tone (seen under heavy load) is not a second chime:
+        # pieces closer than a quarter second are one.
+        after = [s[0] for s in rec.sounds(merge_gap=0.25)
+                 if s[0] > rec.at(t_posted) and 600 < s[2] < 800]
         self.assertGreaterEqual(len(after), 3, rec.sounds())
         gaps = [b - a for a, b in zip(after, after[1:])]
         self.assertTrue(all(0.5 < g < 1.8 for g in gaps[-2:]), gaps)
@@ -213,7 +216,7 @@ class LifecycleFaults(unittest.TestCase):
                 self.assertTrue(r.wait_main_window(), 'neither start made a window')
                 ended = wait_for(lambda: [p for p in (a, b) if p.poll() is not None], 15)
                 self.assertEqual(len(ended), 1, 'not exactly one start ended by itself')
-                self.assertEqual(ended[0].returncode, 0)
+                self.assertEqual(ended[0].returncode, 0, harness.tail(ended[0].log))
                 time.sleep(1)
                 running = harness.top_windows(r, cls=harness.MAIN_CLASS)
                 winner = b if ended[0] is a else a
