@@ -12,6 +12,7 @@ static_assert(sizeof(WNDCLASSEXA) == 48, "WNDCLASSEXA is 48 bytes on 32-bit Wind
 
 #define NAME_SIZE 128
 
+static const char *CommandTail(const char *commandLine);
 static BOOL IsCloseRequest(const char *cmdLine);
 static BOOL TakeInstanceLock(const char *className, HANDLE *lock);
 static void InitCommonControlsFromSystem(void);
@@ -21,10 +22,17 @@ static int RunMessageLoop(void);
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow)
 {
     (void)hPrevInstance;
+    (void)lpCmdLine;
     (void)nCmdShow;
     // Before anything else can load a DLL by name: from here on, DLLs come
     // from the system folder only, never from beside the exe.
     LimitDllSearch();
+    // A sound file on a card or disc that has been taken out would make the
+    // system ask for it in a box of its own, on our one thread, at every
+    // tick's open and every key typed in the dialog's path field: timer,
+    // tray menu and dialog would freeze until it was dismissed, and it would
+    // come back at the next tick. Such a file simply plays nothing.
+    SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS);
     char className[NAME_SIZE];
     char windowName[NAME_SIZE];
     LoadStringA(hInstance, IDS_CLASSNAME, className, NAME_SIZE);
@@ -33,7 +41,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     // The running instance's window is hidden but found all the same.
     HWND running = FindWindowA(className, windowName);
 
-    if (IsCloseRequest(lpCmdLine)) {
+    if (IsCloseRequest(CommandTail(GetCommandLineA()))) {
         // Posted even when none runs (to NULL, which does nothing useful);
         // the wait gives the running instance time to remove its icon.
         PostMessageA(running, WM_CLOSE, 0, 0);
@@ -77,6 +85,36 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     // after every rule has run.
     StopSound();
     return exitCode;
+}
+
+// What follows the program's own path on its command line: the leading
+// blanks and tabs, the path (from an opening double quote to the closing
+// one, which goes too; otherwise up to the first blank or tab) and the
+// blanks and tabs after it are skipped. The C runtime's start-up code hands
+// WinMain a tail worked out with signed bytes, so an unquoted path ends at
+// its first Japanese character (C:\Users\山田\...) and the rest of it is
+// taken for the argument: "/u" typed at a prompt would never be seen. The
+// bytes are compared unsigned here. A trail byte of code page 932 (0x40 to
+// 0xFC) is never a blank, a tab or a double quote, so the walk needs no
+// knowledge of double-byte characters.
+static const char *CommandTail(const char *commandLine)
+{
+    const unsigned char *p = (const unsigned char *)commandLine;
+    while (*p == ' ' || *p == '\t')
+        p++;
+    if (*p == '"') {
+        p++;
+        while (*p && *p != '"')
+            p++;
+        if (*p == '"')
+            p++;
+    } else {
+        while (*p && *p != ' ' && *p != '\t')
+            p++;
+    }
+    while (*p == ' ' || *p == '\t')
+        p++;
+    return (const char *)p;
 }
 
 static BOOL IsCloseRequest(const char *cmdLine)

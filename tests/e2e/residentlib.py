@@ -1,5 +1,6 @@
 """Helpers for the resident chime's end-to-end tests: the tray menu as seen
 on screen, clicks on its items, and sound spans taken from a Recorder."""
+import os
 import time
 
 import harness
@@ -111,3 +112,14 @@ def run_to_end(rig, *args, timeout=30):
     proc = rig.start_halvory(*args)
     rc = proc.wait(timeout)
     return rc, time.monotonic() - start
+
+
+def start_line(rig, line):
+    """Starts a command line as a batch file or a prompt hands it on: written
+    to a batch file in code page 932 and run by cmd /c, which passes it to
+    the program as written (a line given to cmd /c directly would be quoted
+    again by Wine on the way)."""
+    bat = os.path.join(rig.tmp, 'line%d.bat' % len(rig.procs))
+    with open(bat, 'wb') as f:
+        f.write(b'@' + line.encode('cp932') + b'\r\n')
+    return rig.spawn([rig.wine, 'cmd', '/c', harness.windows_path(bat)])

@@ -2,6 +2,8 @@
 the real mouse, watched through screenshots and heard through the rig's
 recorded sound sink. Each scenario keeps one Halvory process where it can."""
 import os
+import shutil
+import subprocess
 import sys
 import time
 import unittest
@@ -219,6 +221,45 @@ class Resident(unittest.TestCase):
         self.assertEqual(0, proc.wait(15))
         self.assertEqual(0, self.rig.main_window())
         self.assertEqual('none', self.look('none'))
+
+    def test_close_request_typed_for_an_exe_in_a_japanese_folder(self):
+        # Where a Japanese user keeps it: C:\Users\山田\ダウンロード. A path
+        # walked with signed bytes ends at its first Japanese character, and
+        # the rest of it is taken for the argument.
+        folder = os.path.join(self.rig.env['WINEPREFIX'], 'drive_c', 'users', '山田', 'ダウンロード')
+        os.makedirs(folder, exist_ok=True)
+        exe = shutil.copy(self.rig.exe, os.path.join(folder, 'halvory.exe'))
+        typed = 'C:\\Users\\山田\\ダウンロード\\halvory.exe'
+        # Wine's cmd starts no program at all from "PATH"/u (a control:
+        # "C:\windows\notepad.exe"/x is not recognised either): that line
+        # is handed to CreateProcessA as it is, as the Run box does.
+        for line, by_cmd in ((typed + ' /u', True), ('"%s" /u' % typed, True), ('"%s"/u' % typed, False)):
+            with self.subTest(line):
+                proc = self.rig.start_halvory(exe=exe, cwd=folder)
+                self.assertTrue(self.rig.wait_main_window(), 'no start from ' + folder)
+                self.assertEqual('running', self.look('running'))
+                if by_cmd:
+                    closer = lib.start_line(self.rig, line)
+                    rc = closer.wait(30)
+                else:
+                    rc = int(self.rig.driver('run', line.encode('cp932').hex(), 30000))
+                self.assertEqual(0, rc)
+                try:
+                    self.assertEqual(0, proc.wait(15))
+                except subprocess.TimeoutExpired:
+                    self.fail('the running instance did not close')
+                self.assertEqual('none', self.look('none'))
+            self.rig.close_leftovers()
+
+        # The same unquoted line with none running starts nothing: no window
+        # while it waits its second, and it ends with 0.
+        closer = lib.start_line(self.rig, typed + ' /u')
+        windows = []
+        deadline = time.monotonic() + 30
+        while closer.poll() is None and not windows and time.monotonic() < deadline:
+            windows = harness.top_windows(self.rig, cls=harness.MAIN_CLASS)
+        self.assertEqual([], windows, 'the close request started an instance')
+        self.assertEqual(0, closer.wait(30))
 
 
 if __name__ == '__main__':

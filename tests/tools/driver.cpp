@@ -35,6 +35,12 @@
 //   cursor                           prints the cursor position
 //   postmany HWND COUNT MS MSG W L [MSG W L ...]
 //                                    posts the list COUNT times, MS milliseconds apart
+//   run HEX MS                       starts the command line given as code page 932
+//                                    bytes exactly as written (CreateProcessA, as the
+//                                    Run box or a shortcut does), waits up to MS;
+//                                    prints its exit code, or "running"
+//   hold NAME MS                     creates the named mutex, prints "held" and keeps
+//                                    it MS milliseconds
 #include <windows.h>
 #include <shellapi.h>
 #include <stdio.h>
@@ -392,6 +398,32 @@ static int RunCommand(int argc, char **argv)
             if (pause)
                 Sleep(pause);
         }
+        return 0;
+    }
+    if (!strcmp(cmd, "run") && argc == 4) {
+        int n = HexToBytes(argv[2], text, sizeof(text) - 1);
+        text[n] = '\0';
+        STARTUPINFOA si;
+        PROCESS_INFORMATION pi;
+        ZeroMemory(&si, sizeof(si));
+        si.cb = sizeof(si);
+        if (!CreateProcessA(NULL, text, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+            return 1;
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(pi.hProcess, (DWORD)Num(argv[3])) == WAIT_OBJECT_0)
+            GetExitCodeProcess(pi.hProcess, &code);
+        code == STILL_ACTIVE ? Out("running\n") : Outf("%lu\n", (unsigned long)code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        return 0;
+    }
+    if (!strcmp(cmd, "hold") && argc == 4) {
+        HANDLE mutex = CreateMutexA(NULL, TRUE, argv[2]);
+        if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS)
+            return 1;
+        Out("held\n");
+        Sleep((DWORD)Num(argv[3]));
+        CloseHandle(mutex);
         return 0;
     }
     Out("unknown command or wrong arguments\n");
