@@ -19,9 +19,15 @@ static const char kFilter[] =
 void ChooseSoundFile(HWND hwnd)
 {
     // The platform may leave an error size in the buffer when it fails or is
-    // cancelled; the setting must not change then.
+    // cancelled (a chosen path longer than the buffer: the size it needs);
+    // the setting must not change then.
     char previous[SOUND_PATH_SIZE];
     lstrcpynA(previous, g_soundPath, SOUND_PATH_SIZE);
+    // The last byte can only ever be the end of a path of the longest size
+    // the buffer holds. Filled with text, it tells of a longer path cut to
+    // the buffer with no end: Wine does that, and says it succeeded, for a
+    // path of fewer characters than the buffer but more bytes (Japanese).
+    g_soundPath[SOUND_PATH_SIZE - 1] = '\0';
 
     OPENFILENAMEA ofn;
     ZeroMemory(&ofn, sizeof(ofn));
@@ -35,7 +41,7 @@ void ChooseSoundFile(HWND hwnd)
     ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_EXPLORER
         | OFN_LONGNAMES;
 
-    if (!GetOpenFileNameA(&ofn)) {
+    if (!GetOpenFileNameA(&ofn) || g_soundPath[SOUND_PATH_SIZE - 1] != '\0') {
         lstrcpynA(g_soundPath, previous, SOUND_PATH_SIZE);
         return;
     }
