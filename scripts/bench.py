@@ -520,7 +520,7 @@ class Bench:
 
         def to_rec(trace_time):
             # Trace stamps (CLOCK_MONOTONIC_RAW) onto the recording's clock.
-            return rec.at(trace_time - offset)
+            return trace_time - offset - rec.t0
         figures = {}
         for who in (HALVORY, MINIMAL):
             fig = figures[who] = ChimeFigures()
@@ -792,12 +792,12 @@ class Bench:
         onsets = tone_onsets(rec_path, 1000)
         analysis = time.monotonic() - t
         ticks = [k for k in ticks_of(mcitrace.parse(p.log))
-                 if rec.at(k.play.time - offset) < recorded - HEARD_AFTER]
+                 if k.play.time - offset - rec.t0 < recorded - HEARD_AFTER]
         heard = []
         cut = 0
         with open(rec_path, 'rb') as recording:
             for i, k in enumerate(ticks):
-                onset = onset_after(onsets, rec.at(k.play.time - offset))
+                onset = onset_after(onsets, k.play.time - offset - rec.t0)
                 if onset is not None:
                     heard.append((i, onset))
                     cut += dropouts(recording, onset) > 0

@@ -9,6 +9,7 @@ whatever way it ends.
 import argparse
 import array
 import atexit
+import bisect
 import collections
 import os
 import re
@@ -233,6 +234,21 @@ def start_clean(rig, wait_ms=None, sound=None, cwd=None, env=None, traced=False,
     return proc, hwnd
 
 
+def main_windows_while_running(rig, proc, timeout=30):
+    """Watches a start that must make no window of ours (a close request
+    with none running, a start that finds another instance) until it ends;
+    returns (the main windows seen while it ran, its exit code or 'still
+    running')."""
+    windows = []
+    deadline = time.monotonic() + timeout
+    while proc.poll() is None and not windows and time.monotonic() < deadline:
+        windows = top_windows(rig, cls=MAIN_CLASS)
+    try:
+        return windows, proc.wait(max(0.1, deadline - time.monotonic()))
+    except subprocess.TimeoutExpired:
+        return windows, 'still running'
+
+
 def wait_for(predicate, timeout, step=0.1):
     """Polls until predicate() is true or timeout seconds have passed;
     returns its last value."""
@@ -242,6 +258,18 @@ def wait_for(predicate, timeout, step=0.1):
         time.sleep(step)
         value = predicate()
     return value
+
+
+def assert_period(test, instants, seconds, gaps=4, within=0.03):
+    """Chimes at these instants come once every `seconds`: over at least
+    `gaps` gaps, their median is within `within` of it. The median, so that
+    a chime a loaded machine made late does not decide, and a chime that is
+    a few percent late every time does."""
+    between = [b - a for a, b in zip(instants, instants[1:])]
+    test.assertGreaterEqual(len(between), gaps, 'too few chimes to judge their period: %s' % instants)
+    median = statistics.median(between)
+    test.assertLessEqual(abs(median - seconds), seconds * within,
+                         'median gap %.3f s for %s s: %s' % (median, seconds, ['%.3f' % g for g in between]))
 
 
 # -- faults of the platform ----------------------------------------------------
@@ -316,7 +344,11 @@ def control_menu_key(rig):
     """Starts the minimal tray program (bench/tray.c), of the architecture of
     the exe under test and with Halvory's running icon, right-clicks its
     icon and presses the key of its menu's one item, which ends it; returns
-    (the key was taken, what happened). No Halvory may show its icon now."""
+    (the key was taken, what happened)."""
+    # Its icon is Halvory's picture: while Halvory's is still shown, the
+    # click could go to that one.
+    if wait_tray_look(rig, 'none')[0] != 'none':
+        raise AssertionError('the control cannot run: a Halvory icon is still shown')
     exe = os.path.join(rig.tools, 'tests', 'tray.exe')
     p = rig.wine_spawn(exe, windows_path(rig.exe))
     try:
@@ -534,14 +566,20 @@ def loud_limit(threshold_dbfs=-30.0):
 class Recorder:
     """Records the rig's null sink in real time; onsets come from the samples.
 
-    Sample 0 is tied to the wall clock (time.monotonic) when the first data
-    arrives, so onsets can be set against events the test caused.
+    The recording's clock is its sample count. It is tied to the test's
+    clock (time.monotonic) by the reads: after each one, the instant and the
+    count read so far are kept. Every sample read by an instant had been
+    played into the sink before it, so a sound caused by something done at
+    an instant lies at or after that instant's place on the recording
+    (at()), however late the reads come on a loaded machine.
     """
 
     def __init__(self, rig):
         self.rig = rig
         self.samples = array.array('h')
         self._pending = b''
+        self._read_at = []          # instants of the reads (time.monotonic) ...
+        self._read_upto = []        # ... and the samples read by each
         self.t0 = None
         self.proc = None
         self.thread = None
@@ -565,13 +603,21 @@ class Recorder:
 
     def _pump(self):
         fd = self.proc.stdout.fileno()
+        got = 0
         while True:
             chunk = os.read(fd, 8820)
             if not chunk:
                 break
-            if self.t0 is None:
-                self.t0 = time.monotonic() - (len(chunk) // 2) / RATE
             self._keep(chunk)
+            got += len(chunk)
+            now = time.monotonic()
+            # The read that came soonest after its samples places sample 0
+            # best on the test's clock (for figures, not for judgements).
+            start = now - got // 2 / RATE
+            if self.t0 is None or start < self.t0:
+                self.t0 = start
+            self._read_upto.append(got // 2)
+            self._read_at.append(now)
 
     def _keep(self, chunk):
         """Keeps the raw bytes read; a chunk may end in half a sample."""
@@ -593,8 +639,22 @@ class Recorder:
         return self
 
     def at(self, t_monotonic):
-        """A wall-clock instant as a time on the recording."""
-        return t_monotonic - self.t0
+        """An instant of the test's clock on the recording's: the end of
+        what had been read by then. A sound that something done at that
+        instant caused starts at or after it; a sound that ends before it
+        was heard before the instant. For an instant after the last read
+        so far, waits for the next one."""
+        deadline = max(time.monotonic(), t_monotonic) + 2.0
+        while ((not self._read_at or self._read_at[-1] <= t_monotonic) and self.thread.is_alive()
+               and time.monotonic() < deadline):
+            time.sleep(0.005)
+        n = len(self._read_upto)
+        k = bisect.bisect_right(self._read_at, t_monotonic, 0, n) - 1
+        if k < 0:
+            return 0.0
+        # Only when the recorder stalled: counted on from its last read.
+        extra = max(0.0, t_monotonic - self._read_at[k]) if k == n - 1 else 0.0
+        return self._read_upto[k] / RATE + extra
 
     def sounds(self, threshold_dbfs=-30.0, merge_gap=0.03):
         """[(start, end, freq)] of every stretch of sound, times in seconds

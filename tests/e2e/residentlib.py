@@ -65,12 +65,14 @@ def open_tray_menu_on_screen(rig):
 
 
 def choose(rig, state, name):
-    """Left-clicks an item of the open menu; returns when it was clicked."""
+    """Left-clicks an item of the open menu; returns the instant just before
+    the click, so that whatever it caused comes after it."""
     top, bottom, _ = state['items'][ITEMS.index(name)]
     rig.xdotool('mousemove', (state['rect'][0] + state['rect'][2]) // 2, (top + bottom) // 2)
     time.sleep(0.15)
+    clicked = time.monotonic()
     rig.xdotool('click', 1)
-    return time.monotonic()
+    return clicked
 
 
 def wait_recorded(rec, until_rec_time, timeout=30.0):

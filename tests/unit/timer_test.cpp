@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <algorithm>
 #include <string.h>
 
 namespace {
@@ -133,6 +134,7 @@ TEST_F(ChimeTimer, NoTickWhilePausedAndResumeWaitsAFullInterval)
     OnStart();
     PumpUntilFirst(&g_ticks, 3000);
     ASSERT_GE(g_ticks, 1);
+    Pump(100);      // into the interval: what is left of it is not a whole one
 
     OnPause();
     OnPause();
@@ -201,8 +203,15 @@ TEST_F(ChimeTimer, ZeroIntervalTicksAtThePlatformsShortestPeriod)
     g_storedIntervalMs = 0;
     OnStart();
     Pump(600);
-    EXPECT_GE(g_ticks, 5);
+    ASSERT_GE(g_ticks, 8);
     EXPECT_EQ(g_ticks, Restarts());
+    // 10 ms on the platform; judged by the median gap, so that a tick a
+    // loaded machine made late does not decide.
+    DWORD gaps[7];
+    for (int i = 0; i < 7; i++)
+        gaps[i] = g_tickAt[i + 1] - g_tickAt[i];
+    std::sort(gaps, gaps + 7);
+    EXPECT_LT(gaps[3], 50u) << "interval 0 ticks every " << gaps[3] << " ms";
 }
 
 TEST_F(ChimeTimer, IntervalLongerThanOnePeriodChimesOnlyWhenAllItsPartsHavePassed)
@@ -232,6 +241,7 @@ TEST_F(ChimeTimer, IntervalLongerThanOnePeriodChimesOnlyWhenAllItsPartsHavePasse
     EXPECT_EQ(g_chimes, Restarts());
 
     // Resume counts a whole interval again, not what was left of the old one.
+    Pump(1200);
     OnPause();
     ResetTicks();
     Pump(1000);
