@@ -146,14 +146,6 @@ def raw_minus_monotonic():
     return best[1]
 
 
-def times(path, command=None):
-    """When each call of one command ('MCI_PLAY', ...; None: of any) was
-    sent, on the test's clock (time.monotonic): the trace's own stamps,
-    carried over by the measured difference of the two clocks."""
-    offset = raw_minus_monotonic()
-    return [c.time - offset for c in parse(path) if command in (None, c.command)]
-
-
 def tick_times(path):
     """When each restart began (its stop, the first command a tick sends),
     on the test's clock. The play comes after the open, which can take a

@@ -85,9 +85,9 @@ class DialogCase(unittest.TestCase):
             self.rec = harness.Recorder(self.rig).start()
         self.proc, self.main = start_clean(self.rig, wait_ms, sound, cwd=self.dir, traced=traced)
 
-    def plays(self, after):
-        """When the program sent its plays after an instant, on the test's clock."""
-        return [t for t in mcitrace.times(self.proc.log, 'MCI_PLAY') if t > after]
+    def ticks(self, after):
+        """When the program's ticks after an instant began, on the test's clock."""
+        return [t for t in mcitrace.tick_times(self.proc.log) if t > after]
 
     def tone(self, name, freq, seconds):
         return harness.make_tone(os.path.join(self.dir, name), freq, seconds)
@@ -559,17 +559,17 @@ class ApplyTest(DialogCase):
         dlg.command(IDOK)
         dlg.wait_gone()
         t_gone = time.monotonic()
-        harness.wait_for(lambda: len(self.plays(t_gone)) >= 2, 15)
+        harness.wait_for(lambda: len(self.ticks(t_gone)) >= 2, 15)
         # On the trace's clock. OK re-armed the timer after t_ok and before
-        # the dialog was seen gone: from then on, no play until a whole new
-        # interval after OK (the old 2 s count would have played), then one
+        # the dialog was seen gone: from then on, no tick until a whole new
+        # interval after OK (the old 2 s count would have ticked), then one
         # every 4 s.
         self.assertGreater(t_ok + 4.0 - t_gone, 1.5, 'OK took %.1f s to close the dialog' % (t_gone - t_ok))
-        plays = self.plays(t_gone)
-        self.assertGreaterEqual(len(plays), 2, 'the new interval does not chime')
-        self.assertGreaterEqual(plays[0], t_ok + 4.0, 'the old count went on after OK')
-        self.assertLess(plays[0], t_gone + 5.0, 'no chime about 4 s after OK')
-        self.assertTrue(3.5 < plays[1] - plays[0] < 4.5, 'chimes %.2f s apart' % (plays[1] - plays[0]))
+        ticks = self.ticks(t_gone)
+        self.assertGreaterEqual(len(ticks), 2, 'the new interval does not chime')
+        self.assertGreaterEqual(ticks[0], t_ok + 4.0, 'the old count went on after OK')
+        self.assertLess(ticks[0], t_gone + 5.0, 'no chime about 4 s after OK')
+        self.assertTrue(3.5 < ticks[1] - ticks[0] < 4.5, 'chimes %.2f s apart' % (ticks[1] - ticks[0]))
         # And heard.
         heard = self.onsets(t_gone, time.monotonic())
         self.assertTrue(heard and all(abs(s[2] - 660) < 40 for s in heard), heard)
@@ -594,12 +594,12 @@ class ApplyTest(DialogCase):
         t_resume = time.monotonic()
         self.rig.command(self.main, harness.IDM_RESUME)
         t_sent = time.monotonic()
-        harness.wait_for(lambda: len(self.plays(t_paused)) >= 3, 10)
-        plays = self.plays(t_paused)
-        self.assertGreaterEqual(len(plays), 3, 'the new interval does not chime after Resume')
-        self.assertGreaterEqual(plays[0], t_resume + 1.0, 'played while paused, or too soon after Resume')
-        self.assertLess(plays[0], t_sent + 1.5, 'the first chime came after the old interval')
-        self.assertTrue(all(0.75 < b - a < 1.5 for a, b in zip(plays, plays[1:3])), plays)
+        harness.wait_for(lambda: len(self.ticks(t_paused)) >= 3, 10)
+        ticks = self.ticks(t_paused)
+        self.assertGreaterEqual(len(ticks), 3, 'the new interval does not chime after Resume')
+        self.assertGreaterEqual(ticks[0], t_resume + 1.0, 'played while paused, or too soon after Resume')
+        self.assertLess(ticks[0], t_sent + 1.5, 'the first chime came after the old interval')
+        self.assertTrue(all(0.75 < b - a < 1.5 for a, b in zip(ticks, ticks[1:3])), ticks)
         self.assertTrue(self.onsets(t_resume, time.monotonic()), 'no chime heard after Resume')
 
 

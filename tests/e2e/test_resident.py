@@ -93,7 +93,7 @@ class Resident(unittest.TestCase):
         log('first chime %.3f s after the window was seen, %.3f s after the spawn'
             % (first - rec.at(seen), first - rec.at(spawned)))
         # On one clock: the first media command comes at the first tick.
-        self.assertGreaterEqual(mcitrace.times(proc.log)[0], spawned + INTERVAL)
+        self.assertGreaterEqual(mcitrace.tick_times(proc.log)[0], spawned + INTERVAL)
         self.assertLessEqual(first - rec.at(seen), INTERVAL + 1.0)
         gaps = [b - a for a, b in zip(onsets, onsets[1:])]
         log('gaps: %s' % ', '.join('%.3f' % g for g in gaps))
@@ -158,13 +158,13 @@ class Resident(unittest.TestCase):
         self.assertEqual('running', self.look('running'))
 
         # Resume plays nothing until a full interval has passed: from the
-        # click (taken before it was made) to its first play, on one clock.
-        # Nothing was played from the paused look to the click.
+        # click (taken before it was made) to its first tick, on one clock.
+        # Nothing ticked from the paused look to the click.
         lib.wait_recorded(rec, rec.at(resumed_at) + INTERVAL + 1.5)
-        plays = [t for t in mcitrace.times(proc.log, 'MCI_PLAY') if t > looked]
-        self.assertTrue(plays, 'no play after resume')
-        log('first play %.3f s after the click on Resume' % (plays[0] - resumed_at))
-        self.assertGreaterEqual(plays[0], resumed_at + INTERVAL)
+        ticks = [t for t in mcitrace.tick_times(proc.log) if t > looked]
+        self.assertTrue(ticks, 'no chime after resume')
+        log('first tick %.3f s after the click on Resume' % (ticks[0] - resumed_at))
+        self.assertGreaterEqual(ticks[0], resumed_at + INTERVAL)
         after = [s for s in rec.sounds() if s[0] >= rec.at(resumed_at)]
         self.assertTrue(after, 'no chime heard after resume')
         self.assertAlmostEqual(LONG_TONE, after[0][2], delta=LONG_TONE * 0.1)
