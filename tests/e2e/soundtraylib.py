@@ -33,6 +33,9 @@ class Stage:
         if not ready.startswith('ready '):
             raise AssertionError('the stage did not start: %r' % ready)
         self.hwnd = int(ready.split()[1], 16)
+        # What the harness needs to tell a fault of the platform from ours.
+        self.proc.log, self.proc.window_thread = self.err.name, int(ready.split()[3])
+        rig.started.append(self.proc)
 
     def _read(self):
         for raw in self.proc.stdout:

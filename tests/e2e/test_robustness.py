@@ -83,7 +83,7 @@ class BadSoundInputs(unittest.TestCase):
         stayed up, showed nothing and kept to the interval."""
         r = rig()
         p, hwnd = start_clean(r, wait_ms, sound_path, traced=True)
-        wpid = int(r.driver('pid', hex(hwnd)))
+        wpid = int(r.driver('pid', hex(hwnd)).split()[0])
         # Every tick opens the file afresh: six opens are five ticks after
         # the first, so ticking went on after whatever the first open did,
         # at the interval, by the trace's clock.

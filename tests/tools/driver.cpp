@@ -23,7 +23,7 @@
 //   sendtext HWND MSG WPARAM         sends a message that fills a text (CB_GETLBTEXT,
 //                                    LB_GETTEXT; the platform carries these across)
 //                                    in its wide form; prints it like "text"
-//   pid HWND                         the process id of a window
+//   pid HWND                         the process id of a window, and its thread's id
 //   traydelete HWND                  removes the icon (uID 0) of HWND from the tray
 //   broadcast NAME                   registers NAME and broadcasts it to top-level windows
 //   regset-dword NAME VALUE          under HKCU\Software\Orvel
@@ -329,8 +329,8 @@ static int RunCommand(int argc, char **argv)
     }
     if (!strcmp(cmd, "pid") && argc == 3) {
         DWORD pid = 0;
-        GetWindowThreadProcessId(Hwnd(argv[2]), &pid);
-        Outf("%lu\n", (unsigned long)pid);
+        DWORD thread = GetWindowThreadProcessId(Hwnd(argv[2]), &pid);
+        Outf("%lu %lu\n", (unsigned long)pid, (unsigned long)thread);
         return pid ? 0 : 1;
     }
     if (!strcmp(cmd, "traydelete") && argc == 3) {

@@ -211,7 +211,8 @@ int main(void)
         Answer("error window %lu\n", (unsigned long)GetLastError());
         return 1;
     }
-    Answer("ready 0x%llx %lu\n", (unsigned long long)(ULONG_PTR)g_hwndMain, (unsigned long)GetTickCount());
+    Answer("ready 0x%llx %lu %lu\n", (unsigned long long)(ULONG_PTR)g_hwndMain, (unsigned long)GetTickCount(),
+           (unsigned long)GetCurrentThreadId());
     CreateThread(NULL, 0, ReadCommands, NULL, 0, NULL);
 
     MSG msg;
