@@ -344,15 +344,30 @@ def judge_mp3_stop_hang(test, rig, log, mp3, ended=False):
     test.fail('Halvory hung: ' + said)
 
 
-def control_menu_key(rig):
+def control_menu_key(rig, tries=3):
     """Starts the minimal tray program (bench/tray.c), of the architecture of
     the exe under test and with Halvory's running icon, right-clicks its
     icon and presses the key of its menu's one item, which ends it; returns
-    (the key was taken, what happened)."""
+    (the key was taken, what happened).
+
+    Whether Wine 10 hands a tray menu its key depends on what the desktop
+    did before (after a dialog took a key, the next menu gets its key and
+    the one after that does not), so one try says little: it is tried a few
+    times in a row, and one key lost shows that the platform loses them for
+    a right program too."""
     # Its icon is Halvory's picture: while Halvory's is still shown, the
     # click could go to that one.
     if wait_tray_look(rig, 'none')[0] != 'none':
         raise AssertionError('the control cannot run: a Halvory icon is still shown')
+    for n in range(1, tries + 1):
+        taken, said = _menu_key_once(rig)
+        if not taken:
+            return False, said + ' (try %d of %d)' % (n, tries)
+        wait_tray_look(rig, 'none')
+    return True, 'the minimal program\'s menu took the key %d times of %d' % (tries, tries)
+
+
+def _menu_key_once(rig):
     exe = os.path.join(rig.tools, 'tests', 'tray.exe')
     p = rig.wine_spawn(exe, windows_path(rig.exe))
     try:
