@@ -233,7 +233,8 @@ def start_clean(rig, wait_ms=None, sound=None, cwd=None, env=None, traced=False,
     proc = rig.start_halvory(cwd=cwd, env=env, exe=exe)
     hwnd = rig.wait_main_window()
     if not hwnd:
-        raise AssertionError('Halvory did not start')
+        raise AssertionError('Halvory did not start (%s); its log ends:\n%s' % (
+            'still running' if proc.poll() is None else 'ended with %s' % proc.returncode, tail(proc.log)))
     proc.window_thread = int(rig.driver('pid', hex(hwnd)).split()[1])
     return proc, hwnd
 
@@ -324,6 +325,9 @@ def control_mp3_stops(rig, mp3, stops=30, interval_ms=400):
         p.wait(10)
 
 
+_mp3_controls = {}
+
+
 def judge_mp3_stop_hang(test, rig, log, mp3, ended=False):
     """For a case whose traced process got stuck, or ended (`ended`) in the
     middle of a command: when that is an MCI_STOP to its MP3 device that
@@ -336,7 +340,10 @@ def judge_mp3_stop_hang(test, rig, log, mp3, ended=False):
         return
     print('its MCI_STOP to the MP3 device never returned; its log ends:\n' + tail(log, 5),
           file=sys.stderr)
-    hung, control = control_mp3_stops(rig, mp3)
+    # Two judgements of one case may ask: the control is run once.
+    if log not in _mp3_controls:
+        _mp3_controls[log] = control_mp3_stops(rig, mp3)
+    hung, control = _mp3_controls[log]
     said = 'its MCI_STOP (MCI_WAIT) to the MP3 device %d never returned; control: %s' % (stuck.device, control)
     print(said, file=sys.stderr, flush=True)
     if hung:

@@ -321,14 +321,22 @@ class DefaultSetup(unittest.TestCase):
         ticks = mcitrace.tick_times(p.log)
         self.assertTrue(ticks, 'nothing played')
         self.assertGreaterEqual(ticks[0], t_start + 10.0, 'the first chime came early')
-        harness.assert_period(self, ticks, 10.0, gaps=2)
         # The bell's strike tone is 784 Hz; its partials pull the zero-crossing
         # estimate around a little.
         heard = [s for s in bells() if 600 < s[2] < 1000]
-        self.assertGreaterEqual(len(heard), 2, rec.sounds())
+        self.assertTrue(heard, rec.sounds())
         self.assertTrue(0.5 < heard[0][1] - heard[0][0] < 3.0, 'a bell of a few seconds at most')
         self.assertEqual(r.reg_get('Wait'), 'nokey', 'nothing is stored until OK')
-        harness.assert_ended_with_0(self, r, p, code, os.path.join(r.exe_dir, 'Orvel.mp3'))
+        mp3 = os.path.join(r.exe_dir, 'Orvel.mp3')
+        with self.subTest('a bell every ten seconds'):
+            # A tick's stop to the MPEG device that never returned (seen under
+            # load on the emulated 32-bit exe) ends the chimes: the platform's
+            # where the minimal program's stop hangs too.
+            if len(ticks) < 3:
+                harness.judge_mp3_stop_hang(self, r, p.log, mp3, ended=p.poll() is not None)
+            harness.assert_period(self, ticks, 10.0, gaps=2)
+            self.assertGreaterEqual(len(heard), 2, rec.sounds())
+        harness.assert_ended_with_0(self, r, p, code, mp3)
 
     def test_dlls_planted_beside_the_exe_never_run_in_it(self):
         # Windows takes a DLL that is not one of its KnownDLLs from the exe's
