@@ -574,9 +574,11 @@ class ApplyTest(DialogCase):
         self.assertGreaterEqual(ticks[0], t_ok + 4.0, 'the old count went on after OK')
         self.assertLess(ticks[0], t_gone + 5.0, 'no chime about 4 s after OK')
         self.assertTrue(3.5 < ticks[1] - ticks[0] < 4.5, 'chimes %.2f s apart' % (ticks[1] - ticks[0]))
-        # And heard.
-        heard = self.onsets(t_gone, time.monotonic())
-        self.assertTrue(heard and all(abs(s[2] - 660) < 40 for s in heard), heard)
+        # And heard. A piece shorter than 50 ms (a tone the recording has only
+        # begun, or split by a dropout of a loaded machine) has no pitch to judge.
+        sounds = self.onsets(t_gone, time.monotonic())
+        heard = [s for s in sounds if s[1] - s[0] >= 0.05]
+        self.assertTrue(heard and all(abs(s[2] - 660) < 40 for s in heard), sounds)
         self.assertRegistry(4000, windows_path(a))
 
     def test_ok_while_paused_stays_paused_and_silent(self):
