@@ -476,10 +476,12 @@ class PreviewTest(DialogCase):
 class ChooserTest(DialogCase):
 
     def test_browse_writes_the_live_setting_and_cancel_keeps_it(self):
-        def played(sound):
-            """Which file a sound was, by the nearest of their pitches (a
-            dropout on a loaded machine pulls the estimate down a little)."""
-            return min((('a', 440), ('c', 660), ('b', 880)), key=lambda f: abs(f[1] - sound[2]))[0]
+        def played(sounds):
+            """Which files the sounds were, by the nearest of their pitches (a
+            dropout on a loaded machine pulls the estimate down a little). A
+            piece shorter than 50 ms has no pitch to judge."""
+            return {min((('a', 440), ('c', 660), ('b', 880)), key=lambda f: abs(f[1] - s[2]))[0]
+                    for s in sounds if s[1] - s[0] >= 0.05}
         a = self.tone('a.wav', 440, 0.3)
         self.tone('b.wav', 880, 0.3)
         open(os.path.join(self.dir, 'notes.txt'), 'w').close()
@@ -503,7 +505,7 @@ class ChooserTest(DialogCase):
         self.assertEqual(dlg.text(IDC_SOUNDFILE), 'typed-nothing.wav')
         heard = self.chimes_after(time.monotonic())
         self.assertTrue(heard, 'a chime came')
-        self.assertEqual({played(s) for s in heard}, {'a'}, heard)
+        self.assertEqual(played(heard), {'a'}, heard)
 
         # A file whose path is longer than the setting holds, in bytes, though
         # not in characters (Japanese folder names): not taken. The field and
@@ -521,7 +523,7 @@ class ChooserTest(DialogCase):
         self.assertEqual(dlg.text(IDC_SOUNDFILE), 'typed-nothing.wav')
         heard = self.chimes_after(time.monotonic())
         self.assertTrue(heard, 'no chime after the long path')
-        self.assertEqual({played(s) for s in heard}, {'a'}, heard)
+        self.assertEqual(played(heard), {'a'}, heard)
 
         # Chosen by typing its name and Enter, like a person would.
         dlg.click(IDC_BROWSE)
@@ -537,13 +539,13 @@ class ChooserTest(DialogCase):
         self.assertTrue(dlg.enabled(IDC_PLAY) and dlg.enabled(IDC_STOP), 'the chosen file enables them')
         heard = self.chimes_after(t_chosen + 0.3)
         self.assertTrue(heard, 'a chime came')
-        self.assertEqual({played(s) for s in heard}, {'b'}, 'b plays before OK: %r' % heard)
+        self.assertEqual(played(heard), {'b'}, 'b plays before OK: %r' % heard)
 
         # Cancel keeps b in memory; the registry keeps a.
         dlg.command(IDCANCEL)
         dlg.wait_gone()
         heard = self.chimes_after(time.monotonic() + 0.3)
-        self.assertEqual({played(s) for s in heard}, {'b'}, heard)
+        self.assertEqual(played(heard), {'b'}, heard)
         kind, data = self.rig.reg_get('SoundFile')
         self.assertEqual(data, windows_path(a).encode('cp932') + b'\0')
 
