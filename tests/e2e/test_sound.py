@@ -139,12 +139,13 @@ def sound_after(name):
 
 
 def pitch_track(t_from, t_to, window=0.05):
-    """[(start, Hz)] of the 50 ms windows between two instants (0 Hz where
-    nothing sounds)."""
+    """[(start, Hz)] of the 50 ms windows between two instants, each by the
+    pitch of what sounds in it (0 Hz where nothing does): a window that holds
+    a tone's last 17 ms and silence is not a tone at a third of its pitch."""
     track = []
     t = t_from
     while t + window <= t_to:
-        track.append((t, Scene.recorder.freq_between(t, t + window)))
+        track.append((t, pitch_between(t, t + window)))
         t += window
     return track
 
