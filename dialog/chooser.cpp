@@ -23,6 +23,13 @@ void ChooseSoundFile(HWND hwnd)
     // the setting must not change then.
     char previous[SOUND_PATH_SIZE];
     lstrcpynA(previous, g_soundPath, SOUND_PATH_SIZE);
+    // The open-file dialog moves the process's current directory as the user
+    // browses and leaves it there, on Cancel too (OFN_NOCHANGEDIR does not
+    // apply to it). The default sound is a bare name found in the current
+    // directory, so it is put back. It holds at most MAX_PATH characters of
+    // up to two bytes each.
+    char directory[2 * MAX_PATH];
+    DWORD directoryLength = GetCurrentDirectoryA(sizeof(directory), directory);
     // The last byte can only ever be the end of a path of the longest size
     // the buffer holds. Filled with text, it tells of a longer path cut to
     // the buffer with no end: Wine does that, and says it succeeded, for a
@@ -41,7 +48,14 @@ void ChooseSoundFile(HWND hwnd)
     ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_EXPLORER
         | OFN_LONGNAMES;
 
-    if (!GetOpenFileNameA(&ofn) || g_soundPath[SOUND_PATH_SIZE - 1] != '\0') {
+    BOOL chosen = GetOpenFileNameA(&ofn);
+    if (directoryLength > 0 && directoryLength < sizeof(directory))
+        SetCurrentDirectoryA(directory);
+    // Where the cut splits a double-byte character, the platform leaves the
+    // last byte alone: the path then ends early and names nothing, though
+    // the chooser was told the file must exist.
+    if (!chosen || g_soundPath[SOUND_PATH_SIZE - 1] != '\0'
+        || GetFileAttributesA(g_soundPath) == INVALID_FILE_ATTRIBUTES) {
         lstrcpynA(g_soundPath, previous, SOUND_PATH_SIZE);
         return;
     }
