@@ -95,7 +95,9 @@ TEST_F(MainWnd, CloseRequestDestroysWithoutSoundCommand)
     EXPECT_FALSE(IsWindow(main));
 }
 
-TEST_F(MainWnd, TrayClicksOtherThanRightReleaseDoNothing)
+// Whether such a click opens the tray menu is seen end to end, where a menu
+// can be seen: here, that it calls no rule.
+TEST_F(MainWnd, TrayClicksOtherThanRightReleaseCallNoRule)
 {
     const LPARAM others[] = {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN,
                              WM_RBUTTONDBLCLK, WM_MOUSEMOVE};

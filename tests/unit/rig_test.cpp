@@ -30,16 +30,18 @@ TEST(Rig, DialogFontHasJapaneseGlyphs)
     lstrcpynA(lf.lfFaceName, "ＭＳ Ｐゴシック", LF_FACESIZE);
     HFONT font = CreateFontIndirectA(&lf);
     HGDIOBJ old = SelectObject(dc, font);
-    // A font without Japanese glyphs marks 「設定」 as missing.
-    const wchar_t text[] = {0x8A2D, 0x5B9A, 0x3042};
-    WORD glyphs[3] = {0, 0, 0};
-    DWORD converted = GetGlyphIndicesW(dc, text, 3, glyphs, GGI_MARK_NONEXISTING_GLYPHS);
+    // A font without Japanese glyphs marks 「設定」 as missing, as every
+    // font does U+FFFF, which is no character.
+    const wchar_t text[] = {0x8A2D, 0x5B9A, 0x3042, 0xFFFF};
+    WORD glyphs[4] = {0, 0, 0, 0};
+    DWORD converted = GetGlyphIndicesW(dc, text, 4, glyphs, GGI_MARK_NONEXISTING_GLYPHS);
     char face[LF_FACESIZE] = "";
     GetTextFaceA(dc, sizeof(face), face);
     SelectObject(dc, old);
     DeleteObject(font);
     ReleaseDC(NULL, dc);
-    ASSERT_EQ(3u, converted);
+    ASSERT_EQ(4u, converted);
+    EXPECT_EQ(0xFFFF, glyphs[3]);
     for (int i = 0; i < 3; i++)
         EXPECT_NE(0xFFFF, glyphs[i]) << "no glyph for character " << i << " in " << face;
 }

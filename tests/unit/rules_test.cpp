@@ -180,8 +180,10 @@ TEST_F(Rules, ExitWhileRunningStopsSoundThenDestroysAndQuitsWithZero)
     EXPECT_EQ("StopSound WM_DESTROY DisarmChimeTimer RemoveTrayIcon", CallNames());
     EXPECT_FALSE(IsWindow(main));
     ExpectTrayCallsOnMainWindow(main);
-    // The quit message comes after the icon has gone.
+    // The quit message comes after the icon has gone (a call made now sees it).
     EXPECT_EQ(0, CallOf("RemoveTrayIcon").quitPending);
+    RecordCall("after", NULL);
+    EXPECT_EQ(1, CallOf("after").quitPending);
     WPARAM code = 99;
     ASSERT_TRUE(TakeQuit(&code));
     EXPECT_EQ(0u, code);

@@ -91,6 +91,7 @@ TEST_F(Store, WriteStoresExactTypesAndSizesAndReadsBack)
     g_intervalMs = 5400000u;
     lstrcpynA(g_soundPath, "C:\\a.wav", SOUND_PATH_SIZE);
     WriteSettings();
+    EXPECT_TRUE(KeyExists());
 
     DWORD type;
     std::string wait = Raw("Wait", &type);

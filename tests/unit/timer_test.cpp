@@ -113,6 +113,16 @@ protected:
 
 TEST_F(ChimeTimer, StartArmsATimerThatTicksOncePerIntervalAndEachTickPlays)
 {
+    // A timer of another id is seen as one.
+    SetTimer(g_hwndMain, IDT_CHIME + 1, 10, NULL);
+    PumpUntilFirst(&g_strangeTicks, 2000);
+    KillTimer(g_hwndMain, IDT_CHIME + 1);
+    MSG msg;
+    while (PeekMessageA(&msg, g_hwndMain, WM_TIMER, WM_TIMER, PM_REMOVE)) {
+    }
+    ASSERT_GT(g_strangeTicks, 0);
+    ResetTicks();
+    ClearCalls();
     g_storedIntervalMs = 250;
     DWORD start = GetTickCount();
     OnStart();
