@@ -31,7 +31,6 @@ BUILD/bench/gaps.png, a plot of the chime gap errors and delays.
             files at start and end.
 """
 import argparse
-import array
 import bisect
 import collections
 import math
@@ -44,11 +43,15 @@ import traceback
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, 'tests', 'e2e'))
-import harness  # noqa: E402
+import audio  # noqa: E402
+import desktop  # noqa: E402
 import mcitrace  # noqa: E402
+import rig as rigs  # noqa: E402
+from rig import WM_CLOSE, windows_path  # noqa: E402
+from timeline import near  # noqa: E402
 
 HOUR_MS = 3600000
-RATE = harness.RATE
+RATE = audio.RATE
 # (architecture, release exe, tool prefix). The 32-bit exe is the release.
 ARCHES = (('i686', 'halvory.exe', 'i686-w64-mingw32'),
           ('x86_64', 'halvory-x64.exe', 'x86_64-w64-mingw32'))
@@ -87,135 +90,55 @@ def fd_count(pid):
     return len(os.listdir('/proc/%d/fd' % pid))
 
 
+def finish(p, code):
+    """A measured process's exit code, or 'hung' when it did not end (then
+    it is ended by its id)."""
+    if code is None:
+        p.end()
+        return 'hung'
+    return code
+
+
+def exit_halvory(hv):
+    """Ends a Halvory through its menu's exit command: finish()."""
+    return finish(hv, hv.exit(30)) if hv.poll() is None else hv.poll()
+
+
+def window_of(p, cls, timeout=10):
+    """The hidden window of a minimal program (bench/*.c: class and title
+    `cls`) once it has made it, or 0."""
+    found = desktop.wait_until(lambda: p.poll() is not None or desktop.top_windows(p.rig, cls=cls), timeout)
+    return found[0].hwnd if isinstance(found, list) else 0
+
+
+def close_window(p, cls):
+    """Ends a minimal program by WM_CLOSE to its window: finish()."""
+    hwnd = window_of(p, cls)
+    if hwnd:
+        p.rig.post(hwnd, WM_CLOSE)
+    return finish(p, p.wait(30))
+
+
 # -- what the media trace says -------------------------------------------------
-Tick = collections.namedtuple('Tick', 'stop open play')
-
-
-def ticks_of(calls):
-    """One Tick per MCI_PLAY: the time of the first MCI_STOP since the play
-    before (a timer message starts with a stop; None when there was none),
-    the open that came before the play (or None) and the play itself."""
-    result = []
-    stop = opened = None
-    for c in calls:
-        if c.command == 'MCI_STOP':
-            if stop is None:
-                stop = c.time
-        elif c.command == 'MCI_OPEN':
-            opened = c
-        elif c.command == 'MCI_PLAY':
-            result.append(Tick(stop, opened, c))
-            stop = opened = None
-    return result
+def plays_of(p):
+    """The restarts of the sound in a traced program's log that went as far
+    as the play: each a timer tick's stop, close, open and play."""
+    return [k for k in mcitrace.restarts(p.calls()) if k.play and k.play.command == 'MCI_PLAY']
 
 
 # -- what the sink played ----------------------------------------------------------
-class FileRecorder(harness.Recorder):
-    """The rig's recorder, writing the samples to a file instead of keeping
-    them: an hour of sound is 300 MB. Sample 0 is tied to the wall clock as
-    in harness.Recorder."""
-
-    def __init__(self, rig, path):
-        super().__init__(rig)
-        self.path = path
-        self.bytes = 0
-
-    def start(self):
-        self.out = open(self.path, 'wb')
-        return super().start()
-
-    def _keep(self, chunk):
-        self.out.write(chunk)
-        self.bytes += len(chunk)
-
-    def stop(self):
-        super().stop()
-        self.out.close()
-        return self
-
-    def now(self):
-        return self.bytes // 2 / RATE
+def tone_onsets(rec, freq):
+    """Recording times (s) of every stretch of sound at freq (±10 %)."""
+    return [s.start for s in rec.sounds() if near(s.pitch, freq, 0.1)]
 
 
-def _loud_table():
-    """Maps a sample's high byte to 1 when the sample is at -30 dBFS or
-    louder (|s| >= 1024), else 0: the loudness of a recording is then one
-    bytes.translate, and its stretches of sound bytes.find, both at C speed."""
-    table = bytearray(256)
-    for b in range(256):
-        high = b - 256 if b >= 128 else b
-        table[b] = 1 if high >= 4 or high <= -5 else 0
-    return bytes(table)
-
-
-LOUD = _loud_table()
-CHUNK_SAMPLES = RATE * 30      # read a long recording 30 s at a time
-
-
-def sound_spans(path, merge_gap=0.03):
-    """[(first, last)] sample indices of every stretch of sound in a raw
-    16-bit mono recording: samples at -30 dBFS or louder, quiet gaps shorter
-    than merge_gap seconds merged. Reads the file in chunks."""
-    gap = int(merge_gap * RATE)
-    quiet = bytes(gap)
-    spans = []
-    start = last = None
-    base = 0
-    with open(path, 'rb') as f:
-        while True:
-            raw = f.read(CHUNK_SAMPLES * 2)
-            if len(raw) < 2:
-                break
-            loud = raw[1:len(raw) // 2 * 2:2].translate(LOUD)
-            pos = 0
-            while True:
-                i = loud.find(1, pos)
-                if i < 0:
-                    break
-                if start is None or base + i - last > gap:
-                    if start is not None:
-                        spans.append((start, last))
-                    start = base + i
-                # The stretch goes on up to the first quiet run of a whole gap.
-                j = loud.find(quiet, i)
-                if j < 0:
-                    last = base + loud.rindex(1)
-                    break
-                last = base + j - 1
-                pos = j + gap
-            base += len(loud)
-    if start is not None:
-        spans.append((start, last))
-    return spans
-
-
-def samples_between(f, a, b):
-    """Samples a..b (indices) of an open raw recording, as an array."""
-    f.seek(max(0, a) * 2)
-    data = f.read(max(0, b - max(0, a)) * 2)
-    s = array.array('h')
-    s.frombytes(data[:len(data) // 2 * 2])
-    return s
-
-
-def pitch(f, a, b):
-    """The pitch of a stretch of sound, from the median distance between its
-    zero crossings in its first 200 ms. A dropout (digital silence where the
-    audio path ran dry) is one long distance, which the median leaves out;
-    a rate of crossings would take it for a lower pitch."""
-    s = samples_between(f, a, min(b, a + RATE // 5) + 1)
-    crossings = [i for i in range(1, len(s)) if (s[i - 1] < 0) != (s[i] < 0)]
-    halves = [y - x for x, y in zip(crossings, crossings[1:])]
-    return RATE / (2.0 * statistics.median(halves)) if len(halves) >= 4 else 0.0
-
-
-def dropouts(f, onset, within=0.25, least=0.005):
+def dropouts(rec, onset, within=0.25, least=0.005):
     """How many stretches of digital silence (exact zeros) of at least
     `least` seconds lie inside the chime that starts at onset (before its
     last loud sample within `within` s): the audio path ran dry while it
     played, and the chime came out cut."""
     a = int(onset * RATE)
-    s = samples_between(f, a, a + int(within * RATE))
+    s = rec.samples(a, a + int(within * RATE))
     end = max((i for i, x in enumerate(s) if abs(x) >= 1024), default=0)
     count = run = 0
     for x in s[:end]:
@@ -227,21 +150,9 @@ def dropouts(f, onset, within=0.25, least=0.005):
     return count
 
 
-def tone_onsets(path, freq):
-    """Recording times (s) of every stretch of sound at freq (±10 %)."""
-    result = []
-    with open(path, 'rb') as f:
-        for a, b in sound_spans(path):
-            if 0.9 * freq < pitch(f, a, b) < 1.1 * freq:
-                result.append(a / RATE)
-    return result
-
-
-def peak_dbfs(path, t_from, t_to):
+def peak_dbfs(rec, t_from, t_to):
     """The loudest sample between two recording times, in dBFS."""
-    with open(path, 'rb') as f:
-        s = samples_between(f, int(t_from * RATE), int(t_to * RATE))
-    peak = max((abs(x) for x in s), default=0)
+    peak = max((abs(x) for x in rec.samples(int(t_from * RATE), int(t_to * RATE))), default=0)
     return 20 * math.log10(peak / 32768) if peak else float('-inf')
 
 
@@ -307,9 +218,6 @@ def fisher_p(a, b, c, d):
                         if prob(x) <= seen * (1 + 1e-9)))
 
 
-Round = collections.namedtuple('Round', 'who log code')
-
-
 class ChimeFigures:
     """What the trace and the recording say about one program's rounds."""
 
@@ -327,14 +235,13 @@ class ChimeFigures:
         self.stray = []         # tone onsets of a round that no play explains
         self.codes = []
 
-    def add_round(self, number, rnd, rec_path, onsets, to_rec, plays, interval):
-        """Adds the plays 1..plays of one round (the first play of a process
-        is slower: devices open cold)."""
-        self.codes.append(rnd.code)
-        all_ticks = ticks_of(mcitrace.parse(rnd.log))
+    def add_round(self, number, p, code, rec, onsets, to_rec, plays, interval):
+        """Adds the plays 1..plays of one round's program (the first play of
+        a process is slower: devices open cold)."""
+        self.codes.append(code)
+        all_ticks = plays_of(p)
         heard = []
         matched = set()
-        recording = open(rec_path, 'rb')
         for i, tick in enumerate(all_ticks[1:plays + 1], start=1):
             play = to_rec(tick.play.time)
             self.traced += 1
@@ -342,15 +249,13 @@ class ChimeFigures:
             onset = onset_after(onsets, play)
             if onset is None:
                 if tick.play.rc == 0:
-                    self.lost.append(self.describe_lost(number, i, tick, play, rec_path, onsets))
+                    self.lost.append(self.describe_lost(number, i, tick, play, rec, onsets))
                 continue
             matched.add(onset)
             heard.append((i, onset))
-            self.cut += dropouts(recording, onset) > 0
+            self.cut += dropouts(rec, onset) > 0
             self.from_play.append(onset - play)
-            if tick.stop is not None:
-                self.from_tick.append(onset - to_rec(tick.stop))
-        recording.close()
+            self.from_tick.append(onset - to_rec(tick.stop.time))
         self.heard += len(heard)
         if all_ticks[1:plays + 1]:
             # A second onset near a play is a chime cut in two by a dropout;
@@ -360,8 +265,8 @@ class ChimeFigures:
             end = times[min(plays, len(times) - 1)] + HEARD_AFTER
             for o in onsets:
                 if first <= o <= end and o not in matched:
-                    near = min(times, key=lambda t: abs(o - t))
-                    self.stray.append('round %d: %+.0f ms from the nearest play' % (number, (o - near) * 1000))
+                    closest = min(times, key=lambda t: abs(o - t))
+                    self.stray.append('round %d: %+.0f ms from the nearest play' % (number, (o - closest) * 1000))
         # Gaps only between chimes of consecutive ticks, so a chime lost on
         # the way to the sink does not count as a late tick.
         self.gap_errors += [b - a - interval for (i, a), (j, b) in zip(heard, heard[1:]) if j == i + 1]
@@ -371,13 +276,12 @@ class ChimeFigures:
             self.intervals += i1 - i0
 
     @staticmethod
-    def describe_lost(number, i, tick, play, rec_path, onsets):
-        opened = tick.play.time - tick.open.time if tick.open else float('nan')
+    def describe_lost(number, i, tick, play, rec, onsets):
         late = onset_after(onsets, play, within=1.0, before=0)
         return ('round %d play %d: device %d, open to play %.1f ms, loudest on the sink '
                 'in the next %.1f s %.1f dBFS, next tone onset %s' % (
-                    number, i, tick.play.device, opened * 1000, HEARD_AFTER,
-                    peak_dbfs(rec_path, play, play + HEARD_AFTER),
+                    number, i, tick.play.device, (tick.play.time - tick.open.time) * 1000, HEARD_AFTER,
+                    peak_dbfs(rec, play, play + HEARD_AFTER),
                     '+%.0f ms' % ((late - play) * 1000) if late is not None else 'none within 1 s'))
 
 
@@ -413,62 +317,50 @@ class Bench:
         self.chime_exe = {arch: cc(triple, 'chime.c', os.path.join(self.out, 'chime-%s.exe' % arch), '-lwinmm')
                           for arch, _, triple in ARCHES}
 
+    def rig_sh(self, command, run=subprocess.check_call):
+        # The golden prefix shared with the test rigs, as `make` has it.
+        env = dict(os.environ, RIG_GOLDEN=os.environ.get('RIG_GOLDEN', os.path.join(self.build, 'wine-golden')))
+        return run([os.path.join(ROOT, 'scripts', 'rig.sh'), command, self.rig_dir], env=env)
+
     def up(self):
-        subprocess.check_call([os.path.join(ROOT, 'scripts', 'rig.sh'), 'up', self.rig_dir])
+        self.rig_sh('up')
         tree = os.path.join(self.build, 'x86_64')      # the driver is always the x86_64 tree's
-        self.rigs = {arch: harness.Rig(tree, self.rig_dir, exe=os.path.join(self.build, 'release', name),
-                                       tools=os.path.join(self.build, arch))
+        self.rigs = {arch: rigs.Rig(tree, self.rig_dir, exe=os.path.join(self.build, 'release', name),
+                                    tools=os.path.join(self.build, arch))
                      for arch, name, _ in ARCHES}
         self.rig = self.rigs['x86_64']
 
     def down(self):
         for r in getattr(self, 'rigs', {}).values():
             try:
-                r.kill_all()
+                r.end_all()
             except Exception:
                 pass
-        subprocess.call([os.path.join(ROOT, 'scripts', 'rig.sh'), 'down', self.rig_dir])
-
-    def exit_halvory(self, hwnd, p, r=None):
-        (r or self.rig).command(hwnd, harness.IDM_EXIT)
-        try:
-            return p.wait(30)
-        except subprocess.TimeoutExpired:
-            p.kill()
-            return 'hung'
+        self.rig_sh('down', subprocess.call)
 
     # -- timing ----------------------------------------------------------------
     def wait_plays(self, p, n):
         """Until the trace shows n plays, then long enough for the last one
         to reach the recording."""
-        harness.wait_for(lambda: p.poll() is not None or mcitrace.count(p.log, 'MCI_PLAY') >= n,
-                         n + 30, 0.5)
+        desktop.wait_until(lambda: p.poll() is not None or len(plays_of(p)) >= n, n + 30, 0.5)
         time.sleep(0.7)
 
     def halvory_round(self, r, wav, plays):
-        p, hwnd = harness.start_clean(r, 1000, harness.windows_path(wav), traced=True)
+        p = r.start_halvory(1000, windows_path(wav), traced=True)
         try:
             self.wait_plays(p, plays)
         finally:
-            code = self.exit_halvory(hwnd, p, r) if p.poll() is None else p.returncode
-        return Round(HALVORY, p.log, code)
+            code = exit_halvory(p)
+        return p, code
 
     def minimal_round(self, r, arch, wav, plays):
-        p = r.wine_spawn(self.chime_exe[arch], '1000', harness.windows_path(wav),
-                         env=mcitrace.trace_env(r.env))
+        p = r.start_exe(self.chime_exe[arch], '1000', windows_path(wav), env=mcitrace.trace_env(r.env),
+                        name='chime')
         try:
-            r.driver('wait', 'BenchChime', 'BenchChime', 20000)
             self.wait_plays(p, plays)
         finally:
-            out = r.driver('find', 'BenchChime', 'BenchChime', check=False)
-            if out and int(out.split()[-1], 16):
-                r.post(int(out.split()[-1], 16), harness.WM_CLOSE)
-            try:
-                code = p.wait(30)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                code = 'hung'
-        return Round(MINIMAL, p.log, code)
+            code = close_window(p, 'BenchChime')
+        return p, code
 
     def timing(self):
         # Over both architectures: [lost, heard] and [cut, heard whole].
@@ -497,26 +389,22 @@ class Bench:
         section = 'timing ' + arch
         per_round = self.args.round_plays
         rounds = max(1, math.ceil(self.args.plays / per_round))
-        wav = harness.make_tone(os.path.join(r.tmp, 'tick.wav'), 1000, 0.15)
-        rec_path = os.path.join(self.out, 'timing-%s.raw' % arch)
-        rec = FileRecorder(r, rec_path).start()
+        wav = audio.make_tone(os.path.join(r.tmp, 'tick.wav'), 1000, 0.15)
+        rec = audio.Recorder(r, os.path.join(self.out, 'timing-%s.raw' % arch)).start()
         offset = mcitrace.raw_minus_monotonic()
         done = {HALVORY: [], MINIMAL: []}
         try:
             for k in range(rounds):
                 # Each goes first in every other round, so neither always follows the other.
-                order = (HALVORY, MINIMAL) if k % 2 == 0 else (MINIMAL, HALVORY)
-                for who in order:
-                    if who == HALVORY:
-                        done[who].append(self.halvory_round(r, wav, per_round + 1))
-                    else:
-                        done[who].append(self.minimal_round(r, arch, wav, per_round + 1))
+                for who in (HALVORY, MINIMAL) if k % 2 == 0 else (MINIMAL, HALVORY):
+                    done[who].append(self.halvory_round(r, wav, per_round + 1) if who == HALVORY
+                                     else self.minimal_round(r, arch, wav, per_round + 1))
             # A recorder that lost samples would shift every later onset.
             wall = time.monotonic() - rec.t0
             recorded = rec.now()
         finally:
             rec.stop()
-        onsets = tone_onsets(rec_path, 1000)
+        onsets = tone_onsets(rec, 1000)
 
         def to_rec(trace_time):
             # Trace stamps (CLOCK_MONOTONIC_RAW) onto the recording's clock.
@@ -524,8 +412,8 @@ class Bench:
         figures = {}
         for who in (HALVORY, MINIMAL):
             fig = figures[who] = ChimeFigures()
-            for number, rnd in enumerate(done[who], start=1):
-                fig.add_round(number, rnd, rec_path, onsets, to_rec, per_round, 1.0)
+            for number, (p, code) in enumerate(done[who], start=1):
+                fig.add_round(number, p, code, rec, onsets, to_rec, per_round, 1.0)
             self.plot_series[(arch, who)] = (fig.gap_errors, fig.from_tick)
             for lost in fig.lost:
                 self.notes.append('%s, %s, lost play: %s' % (section, who, lost))
@@ -586,14 +474,14 @@ class Bench:
     def idle(self):
         r = self.rig
         secs = self.args.idle_seconds
-        p, hwnd = harness.start_clean(r, HOUR_MS, harness.windows_path(os.path.join(r.tmp, 'none.wav')))
+        p = r.start_halvory(HOUR_MS, windows_path(os.path.join(r.tmp, 'none.wav')))
         hv, hv_ws = self.cpu_over(p, secs)
-        self.exit_halvory(hwnd, p)
-        b = r.wine_spawn(self.idle_exe)
-        r.driver('wait', 'BenchIdle', 'BenchIdle', 20000)
+        exit_halvory(p)
+        b = r.start_exe(self.idle_exe, name='idle')
+        if not window_of(b, 'BenchIdle', 20):
+            raise RuntimeError('the minimal idle program made no window (%s)' % b.how())
         base, base_ws = self.cpu_over(b, secs)
-        r.post(int(r.driver('find', 'BenchIdle', 'BenchIdle').split()[-1], 16), harness.WM_CLOSE)
-        b.wait(20)
+        close_window(b, 'BenchIdle')
         self.compare('idle x86_64', 'CPU over %d s (1 h interval)' % secs, us(hv), us(base),
                      ratio(hv, base) if base > 0 else
                      ('both 0: neither ran while idle' if hv == 0 else 'n/a (minimal 0)'),
@@ -602,47 +490,43 @@ class Bench:
 
     def first_tray_cell(self):
         """The centre of the tray's first icon cell, wherever the desktop
-        shows it: found by Halvory's own icon, before anything is timed."""
+        shows it: found by Halvory's own icon, before anything is timed.
+        The settings it stores (a 1 h interval, no sound) stay for the
+        launches timed after it."""
         r = self.rig
-        p, hwnd = harness.start_clean(r)
-        look, centre, shot = harness.wait_tray_icon(r, 'running', 20)
-        self.exit_halvory(hwnd, p)
+        p = r.start_halvory(HOUR_MS, windows_path(os.path.join(r.tmp, 'none.wav')))
+        look, centre, shot = desktop.wait_tray(r, 'running', 20)
+        exit_halvory(p)
         if look != 'running':
             raise SystemExit('start-up: Halvory\'s icon did not show (%s)' % shot)
         return centre
-
-    def icon_cell(self):
-        """The raw RGB bytes of the first tray icon's 16x16 cell, on screen now."""
-        shot = self.rig.screenshot()
-        cx, cy = self.cell
-        cell = subprocess.check_output(['convert', shot, '-crop', '16x16+%d+%d' % (cx - 8, cy - 8),
-                                        '+repage', '-depth', '8', 'rgb:-'])
-        os.remove(shot)
-        return cell
 
     def icon_shown(self):
         """Whether the first tray icon's cell shows an icon. An empty cell is
         one colour, the taskbar's white or, with the taskbar hidden, the
         desktop's blue; which of the two changes as icons come and go, so
         the cell is judged by itself, not against an earlier picture."""
-        cell = self.icon_cell()
-        pixels = [cell[i:i + 3] for i in range(0, len(cell), 3)]
+        cx, cy = self.cell
+        pixels = [rgb for _, _, rgb in desktop.Shot(self.rig).pixels(cx - 8, cy - 8, 16, 16)]
         common = collections.Counter(pixels).most_common(1)[0][0]
         differ = sum(1 for p in pixels if max(abs(p[k] - common[k]) for k in range(3)) > 40)
         return differ >= 40
 
-    def launch_to_icon(self, argv, close):
-        r = self.rig
+    def launch_to_icon(self, start, close):
+        """Seconds from the spawn of start() to its icon in the first tray
+        cell (None if not in 30 s); close(program) ends it."""
         # The icon of the program before can outlast its process by a while;
         # a launch timed while it is still there would see it at once.
-        harness.wait_for(lambda: not self.icon_shown(), 10, 0.2)
-        t0 = time.monotonic()
-        p = r.spawn([r.wine] + argv)
+        if not desktop.wait_until(lambda: not self.icon_shown(), 10, 0.2):
+            self.notes.append('start-up: the first tray cell still showed an icon 10 s after the program '
+                              'before had ended; that launch was left out')
+            return None
+        p = start()
         seen = None
-        while time.monotonic() - t0 < 30:
+        while time.monotonic() - p.started < 30:
             t = time.monotonic()
             if self.icon_shown():
-                seen = t - t0
+                seen = t - p.started
                 break
         close(p)
         time.sleep(1)
@@ -652,36 +536,25 @@ class Bench:
         r = self.rig
         runs = self.args.startup_runs
         self.cell = self.first_tray_cell()
-        r.reg_clear()
-        r.reg_set_wait(HOUR_MS)
-        r.reg_set_sound(harness.windows_path(os.path.join(r.tmp, 'none.wav')))
 
         def close_halvory(p):
-            hwnd = r.main_window()
-            if hwnd:
-                self.exit_halvory(hwnd, p)
+            p.hwnd = r.main_window(10000)
+            if p.hwnd:
+                exit_halvory(p)
+            else:
+                p.end()
 
         def close_tray(p):
-            # Its icon can show before the driver finds its window: wait for it.
-            out = r.driver('wait', 'BenchTray', 'BenchTray', 10000, check=False)
-            if out and int(out.split()[-1], 16):
-                r.post(int(out.split()[-1], 16), harness.WM_CLOSE)
-            try:
-                p.wait(30)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait(10)
+            # Its icon can show before the driver finds its window: waited for.
+            if close_window(p, 'BenchTray') == 'hung':
                 self.notes.append('start-up: a minimal tray program did not end within 30 s of '
-                                  'WM_CLOSE (window %s); ended by its id' % (out or 'not found'))
+                                  'WM_CLOSE; ended by its id')
+        programs = ((lambda: r.run_halvory(), close_halvory), (lambda: r.start_exe(self.tray_exe), close_tray))
         hv, base = [], []
         for i in range(runs):
             # Alternating which goes first, so neither always follows the other.
-            if i % 2:
-                base.append(self.launch_to_icon([self.tray_exe], close_tray))
-                hv.append(self.launch_to_icon([r.exe], close_halvory))
-            else:
-                hv.append(self.launch_to_icon([r.exe], close_halvory))
-                base.append(self.launch_to_icon([self.tray_exe], close_tray))
+            for k in (1, 0) if i % 2 else (0, 1):
+                (hv, base)[k].append(self.launch_to_icon(*programs[k]))
         hv = [x for x in hv if x is not None]
         base = [x for x in base if x is not None]
         self.compare('start-up x86_64', 'launch to tray icon, median of %d / %d' % (len(hv), len(base)),
@@ -711,11 +584,10 @@ class Bench:
         output and, traced, the media trace) is kept beside the report."""
         path = os.path.join(self.out, '%s-ended.log' % section.replace(' ', '-'))
         with open(path, 'w') as f:
-            f.write('exit code %s; the last %d lines of %s:\n' % (p.returncode, lines, p.log))
-            f.write(harness.tail(p.log, lines))
+            f.write('exit code %s; the last %d lines of %s:\n' % (p.poll(), lines, p.log))
+            f.write(p.tail(lines))
         self.notes.append('%s: the process ended by itself with exit code %s; the tail of its log '
-                          'is in %s' % (section, p.returncode, path))
-
+                          'is in %s' % (section, p.poll(), path))
 
     def soak(self):
         for arch, _, _ in self.arches:
@@ -725,18 +597,20 @@ class Bench:
         r = self.rigs[arch]
         section = 'soak ' + arch
         secs = int(self.args.soak_minutes * 60)
-        wav = harness.make_tone(os.path.join(r.tmp, 'soak.wav'), 800, 0.1)
-        p, hwnd = harness.start_clean(r, 0, harness.windows_path(wav), traced=True)
+        wav = audio.make_tone(os.path.join(r.tmp, 'soak.wav'), 800, 0.1)
+        p = r.start_halvory(0, windows_path(wav), traced=True)
+
+        def now():
+            return rss_kb(p.pid), fd_count(p.pid), sum(c.command == 'MCI_PLAY' for c in p.calls()), time.monotonic()
         time.sleep(10)          # settled: devices opened, buffers allocated
-        first = (rss_kb(p.pid), fd_count(p.pid), mcitrace.count(p.log, 'MCI_PLAY'), time.monotonic())
+        first = now()
         peak_rss = first[0]
         while time.monotonic() - first[3] < secs - 10 and p.poll() is None:
             time.sleep(5)
             peak_rss = max(peak_rss, rss_kb(p.pid))
         alive = p.poll() is None
-        last = (rss_kb(p.pid), fd_count(p.pid), mcitrace.count(p.log, 'MCI_PLAY'),
-                time.monotonic()) if alive else None
-        code = self.exit_halvory(hwnd, p, r) if alive else p.returncode
+        last = now() if alive else None
+        code = exit_halvory(p)
         self.row(section, 'duration, interval 0', '%d s' % secs, 'media trace on')
         self.row(section, 'alive at the end / exit code', '%s / %s' % (alive, code))
         if not alive:
@@ -762,16 +636,14 @@ class Bench:
         section = 'long ' + arch
         secs = self.args.long_minutes * 60
         interval = 10.0
-        wav = harness.make_tone(os.path.join(r.tmp, 'long.wav'), 1000, 0.15)
-        rec_path = os.path.join(self.out, 'long-%s.raw' % arch)
-        rec = FileRecorder(r, rec_path).start()
+        wav = audio.make_tone(os.path.join(r.tmp, 'long.wav'), 1000, 0.15)
+        rec = audio.Recorder(r, os.path.join(self.out, 'long-%s.raw' % arch)).start()
         offset = mcitrace.raw_minus_monotonic()
         try:
-            p, hwnd = harness.start_clean(r, int(interval * 1000), harness.windows_path(wav), traced=True)
+            p = r.start_halvory(int(interval * 1000), windows_path(wav), traced=True)
             started = time.monotonic()
             # From the first chime on: its device is open and its buffers made.
-            harness.wait_for(lambda: p.poll() is not None or mcitrace.count(p.log, 'MCI_PLAY') >= 1,
-                             interval + 30, 0.5)
+            desktop.wait_until(lambda: p.poll() is not None or plays_of(p), interval + 30, 0.5)
             time.sleep(1)
             first = (rss_kb(p.pid), fd_count(p.pid))
             peak_rss = first[0]
@@ -780,7 +652,7 @@ class Bench:
                 peak_rss = max(peak_rss, rss_kb(p.pid))
             alive = p.poll() is None
             last = (rss_kb(p.pid), fd_count(p.pid)) if alive else None
-            code = self.exit_halvory(hwnd, p, r) if alive else p.returncode
+            code = exit_halvory(p)
             time.sleep(0.7)
             # The sink's clock against the wall clock: a recording that lost
             # samples would shift every later onset.
@@ -789,18 +661,16 @@ class Bench:
         finally:
             rec.stop()
         t = time.monotonic()
-        onsets = tone_onsets(rec_path, 1000)
+        onsets = tone_onsets(rec, 1000)
         analysis = time.monotonic() - t
-        ticks = [k for k in ticks_of(mcitrace.parse(p.log))
-                 if k.play.time - offset - rec.t0 < recorded - HEARD_AFTER]
+        ticks = [k for k in plays_of(p) if k.play.time - offset - rec.t0 < recorded - HEARD_AFTER]
         heard = []
         cut = 0
-        with open(rec_path, 'rb') as recording:
-            for i, k in enumerate(ticks):
-                onset = onset_after(onsets, k.play.time - offset - rec.t0)
-                if onset is not None:
-                    heard.append((i, onset))
-                    cut += dropouts(recording, onset) > 0
+        for i, k in enumerate(ticks):
+            onset = onset_after(onsets, k.play.time - offset - rec.t0)
+            if onset is not None:
+                heard.append((i, onset))
+                cut += dropouts(rec, onset) > 0
         if not alive:
             self.keep_evidence(section, p)
         answered = sum(1 for k in ticks if k.play.rc == 0)
@@ -826,8 +696,9 @@ class Bench:
             self.row(section, 'VmRSS at start / end / peak', '{:,} / {:,} / {:,} kB'.format(
                 first[0], last[0], peak_rss), 'start: 1 s after the first play')
             self.row(section, 'open fds of the process at start / end', '%d / %d' % (first[1], last[1]))
-        os.remove(rec_path)     # 5 MB a minute
+        os.remove(rec.path)     # 5 MB a minute
 
+    # -- report ----------------------------------------------------------------
     # -- report ----------------------------------------------------------------
     def plot(self):
         series = {}

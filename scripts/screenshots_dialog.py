@@ -1,75 +1,58 @@
 #!/usr/bin/env python3
 """Takes the pictures of the settings dialog, a warning box and the file
-chooser for docs/img/, from the real halvory.exe under Wine in a rig of its
-own, each cropped to its window.
+chooser for docs/img/, from the real halvory.exe under Wine, each cropped to
+its window. screenshots.py takes them after the tray's; alone:
 
-usage: scripts/screenshots.py [BUILD]     (default build; run after make build)
+    scripts/screenshots_dialog.py [--build build] [--out docs/img]
 """
 import os
-import subprocess
-import sys
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, 'tests', 'e2e'))
-import harness  # noqa: E402
-import dialoglib as D  # noqa: E402
+import screenshots      # puts tests/e2e on the path
+import audio  # noqa: E402
+import desktop  # noqa: E402
+from resources import IDC_BROWSE, IDC_MINUTES, IDCANCEL, IDOK, IDM_SETTINGS  # noqa: E402
 
 
-def crop(rig, dlg, path):
+def crop(dlg, path):
     left, top, right, bottom = dlg.info()['rect']
-    shot = rig.screenshot()
-    subprocess.check_call(['convert', shot, '-crop', '%dx%d+%d+%d' % (right - left, bottom - top, left, top),
-                           '+repage', path])
-    print(path)
+    screenshots.crop(desktop.Shot(dlg.rig), path, left, top, right - left, bottom - top)
 
 
-def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, 'build'))
-    tree = os.path.join(build, 'x86_64')
-    rig_dir = os.path.join(tree, 'rig-shots')
-    out = os.path.join(ROOT, 'docs', 'img')
-    os.makedirs(out, exist_ok=True)
-    env = dict(os.environ, RIG_GOLDEN=os.environ.get('RIG_GOLDEN', os.path.join(build, 'wine-golden')))
-    rig_sh = os.path.join(ROOT, 'scripts', 'rig.sh')
-    subprocess.check_call([rig_sh, 'up', rig_dir], env=env)
-    rig = None
-    try:
-        rig = harness.Rig(tree, rig_dir)
-        # A folder a user might have, so the pictures show C:\Sounds, not the rig.
-        folder = os.path.join(rig.env['WINEPREFIX'], 'drive_c', 'Sounds')
-        os.makedirs(folder, exist_ok=True)
-        harness.make_tone(os.path.join(folder, 'chime.wav'), 660, 0.3)
-        harness.make_tone(os.path.join(folder, 'bell.wav'), 880, 0.3)
-        open(os.path.join(folder, 'readme.txt'), 'w').close()
-        proc, main_hwnd = harness.start_clean(rig, 5400000, 'C:\\Sounds\\chime.wav', cwd=folder)
-        dlg, _ = D.open_settings_from_tray_menu(rig)
-        rig.xdotool('mousemove', 5, 5)     # no hover highlight in the picture
-        time.sleep(0.5)
-        crop(rig, dlg, os.path.join(out, 'dialog.png'))
+def dialog(rig, out):
+    # A folder a user might have, so the pictures show C:\Sounds, not the rig.
+    folder = os.path.join(rig.env['WINEPREFIX'], 'drive_c', 'Sounds')
+    os.makedirs(folder, exist_ok=True)
+    audio.make_tone(os.path.join(folder, 'chime.wav'), 660, 0.3)
+    audio.make_tone(os.path.join(folder, 'bell.wav'), 880, 0.3)
+    open(os.path.join(folder, 'readme.txt'), 'w').close()
+    hv = rig.start_halvory(5400000, 'C:\\Sounds\\chime.wav', cwd=folder)
+    # Opened as a user opens it: from the tray menu.
+    desktop.open_tray_menu(rig).choose(IDM_SETTINGS)
+    dlg = desktop.wait_dialog(rig)
+    desktop.xdotool(rig, 'mousemove', 5, 5)     # no hover highlight in the picture
+    time.sleep(0.5)
+    crop(dlg, os.path.join(out, 'dialog.png'))
 
-        dlg.set_text(D.IDC_MINUTES, '75')
-        dlg.command(D.IDOK)
-        box = D.wait_owned_box(rig, dlg.hwnd)
-        time.sleep(0.5)
-        crop(rig, box, os.path.join(out, 'warning.png'))
-        box.command(D.IDOK)
-        box.wait_gone()
+    dlg.set_text(IDC_MINUTES, '75')
+    dlg.command(IDOK)
+    box = dlg.wait_box()
+    time.sleep(0.5)
+    crop(box, os.path.join(out, 'warning.png'))
+    box.command(IDOK)
+    box.wait_gone()
 
-        dlg.command(D.IDC_BROWSE)
-        chooser = D.wait_owned_box(rig, dlg.hwnd)
-        time.sleep(1.0)
-        crop(rig, chooser, os.path.join(out, 'chooser.png'))
-        chooser.command(D.IDCANCEL)
-        chooser.wait_gone()
-        dlg.command(D.IDCANCEL)
-        dlg.wait_gone()
-        D.stop(rig, proc, main_hwnd)
-    finally:
-        if rig:
-            rig.kill_all()
-        subprocess.call([rig_sh, 'down', rig_dir], env=env)
+    dlg.command(IDC_BROWSE)
+    chooser = dlg.wait_box()
+    time.sleep(1.0)
+    crop(chooser, os.path.join(out, 'chooser.png'))
+    chooser.command(IDCANCEL)
+    chooser.wait_gone()
+    dlg.command(IDCANCEL)
+    dlg.wait_gone()
+    if hv.close() is None:
+        raise SystemExit('Halvory did not close')
 
 
 if __name__ == '__main__':
-    main()
+    screenshots.run(dialog)

@@ -2,8 +2,9 @@
 Wine's own trace of winmm.
 
 Start the program with trace_env(env) as its environment and its stderr
-sent to a file (Wine writes the trace there), then parse(path) gives one
-MciCall per mciSendCommandA, in order:
+sent to a file (Wine writes the trace there), then parse(path), or a
+Reader's calls() as the file grows, gives one MciCall per
+mciSendCommandA, in order:
 
     device   the device id the command was sent to
     command  'MCI_OPEN', 'MCI_PLAY', ... as Wine names it
@@ -45,6 +46,7 @@ MCIERR_INVALID_DEVICE_ID = 0x101
 MciCall = collections.namedtuple('MciCall', 'device command flags rc element driver opened time thread')
 
 TRACE_CHANNELS = '-all,+timestamp,+mci'
+STAMP = 0.001       # Wine stamps a line with whole milliseconds, cut
 
 _LINE = re.compile(r'^(\d+\.\d+):([0-9a-f]+):(trace|warn|err|fixme):mci:(\w+) ?(.*)$')
 _ARGS = re.compile(r'^\(([0-9a-f]+), (\w+), ([0-9a-f]+), ([0-9a-f]+)\)')
@@ -66,66 +68,70 @@ def _unescape(text):
     return text.replace('\\\\', '\x00').replace('\\"', '"').replace('\x00', '\\')
 
 
-def parse_lines(lines):
-    calls = []
-    # Per thread: the open A call (a dict) and how deep in W calls we are.
-    pending = {}
-    depth = collections.Counter()
-    for line in lines:
-        m = _LINE.match(line.rstrip('\n'))
+class Reader:
+    """The calls in a growing log, read as it grows: each read takes only the
+    lines written since the last."""
+
+    def __init__(self, path):
+        self.path = path
+        self._at = 0
+        self._rest = ''
+        self._done = []
+        # Per thread: the A call being carried out (a dict), and how deep in W calls.
+        self._pending = {}
+        self._depth = collections.Counter()
+
+    def calls(self):
+        """The calls so far; last, those whose result has not come (yet)."""
+        try:
+            with open(self.path, encoding='utf-8', errors='replace') as f:
+                f.seek(self._at)
+                text = self._rest + f.read()
+                self._at = f.tell()
+        except FileNotFoundError:
+            text = ''
+        *lines, self._rest = text.split('\n')
+        for line in lines:
+            self._line(line)
+        return self._done + [MciCall(**call) for call in self._pending.values()]
+
+    def _line(self, line):
+        m = _LINE.match(line)
         if not m:
-            continue
+            return
         stamp, thread, _, function, rest = m.groups()
         thread = int(thread, 16)
+        call = self._pending.get(thread)
         if function == 'mciSendCommandA':
             a = _ARGS.match(rest)
-            if not a:
-                continue
-            pending[thread] = dict(device=int(a.group(1), 16), command=a.group(2),
-                                   flags=int(a.group(3), 16), rc=None, element=None, driver=None, opened=None,
-                                   time=float(stamp), thread=thread)
-            depth[thread] = 0
-        elif function == 'mciSendCommandW':
-            call = pending.get(thread)
+            if a:
+                self._pending[thread] = dict(device=int(a.group(1), 16), command=a.group(2),
+                                             flags=int(a.group(3), 16), rc=None, element=None, driver=None,
+                                             opened=None, time=float(stamp), thread=thread)
+                self._depth[thread] = 0
+        elif function == 'mciSendCommandW' and call is not None:
             if _ARGS.match(rest):
-                depth[thread] += 1
-                continue
-            r = _RESULT.match(rest)
-            if r and call is not None:
-                depth[thread] -= 1
-                if depth[thread] <= 0:
-                    call['rc'] = int(r.group(1), 16)
-                    calls.append(MciCall(**call))
-                    del pending[thread]
-        elif function == 'MCI_Open':
-            e = _ELEMENT.match(rest)
-            o = _OPENED.match(rest)
-            call = pending.get(thread)
-            if call is None:
-                continue
+                self._depth[thread] += 1
+            elif _RESULT.match(rest):
+                self._depth[thread] -= 1
+                if self._depth[thread] <= 0:
+                    call['rc'] = int(_RESULT.match(rest).group(1), 16)
+                    self._done.append(MciCall(**call))
+                    del self._pending[thread]
+        elif function == 'MCI_Open' and call is not None:
+            e, o = _ELEMENT.match(rest), _OPENED.match(rest)
             if e and call['element'] is None:
                 call['element'] = _unescape(e.group(1))
             if o:
                 call['opened'] = int(o.group(1))
-        elif function == 'MCI_LoadMciDriver':
+        elif function == 'MCI_LoadMciDriver' and call is not None:
             d = _DRIVER.match(rest)
-            call = pending.get(thread)
-            if d and call is not None and call['driver'] is None:
+            if d and call['driver'] is None:
                 call['driver'] = d.group(1)
-    # A call whose result never came (the program was ended inside it).
-    for call in pending.values():
-        calls.append(MciCall(**call))
-    return calls
 
 
 def parse(path):
-    with open(path, encoding='utf-8', errors='replace') as f:
-        return parse_lines(f)
-
-
-def count(path, command):
-    """How many calls of one command ('MCI_OPEN', 'MCI_PLAY'...) a trace holds so far."""
-    return sum(1 for c in parse(path) if c.command == command)
+    return Reader(path).calls()
 
 
 def opened_elements(calls):
@@ -146,14 +152,17 @@ def raw_minus_monotonic():
     return best[1]
 
 
-def tick_times(path):
-    """When each restart began (its stop, the first command a tick sends),
-    on the test's clock. The play comes after the open, which can take a
-    while (an MP3's first open under emulation); the stop does not wait."""
-    offset = raw_minus_monotonic()
-    calls = parse(path)
-    return [c.time - offset for c, d, e in zip(calls, calls[1:], calls[2:])
-            if (c.command, d.command, e.command) == ('MCI_STOP', 'MCI_CLOSE', 'MCI_OPEN')]
+Restart = collections.namedtuple('Restart', 'stop close open play')
+
+
+def restarts(calls):
+    """Every restart of the sound: a stop and a close, then an open and a play
+    (the play None until traced). Its stop is the first command a timer
+    tick sends; the play comes after the open, which can take a while (an
+    MP3's first open under emulation); the stop does not wait."""
+    return [Restart(*calls[i:i + 3], calls[i + 3] if i + 3 < len(calls) else None)
+            for i in range(len(calls) - 2)
+            if [c.command for c in calls[i:i + 3]] == ['MCI_STOP', 'MCI_CLOSE', 'MCI_OPEN']]
 
 
 def describe(calls):

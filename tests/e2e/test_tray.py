@@ -1,52 +1,44 @@
 """The tray icon on Wine's real taskbar, seen in screenshots of the virtual
 desktop: after every call the icon is looked for by its picture, wherever
-the desktop shows it (harness.find_tray_icon). Tray calls are slow under
+the desktop shows it (desktop.find_tray_icon). Tray calls are slow under
 Wine, so the whole life of the icon is one case.
 """
 import os
 import subprocess
-import unittest
 
-import harness
-from soundtraylib import Stage
+import desktop
+import runner
+from rig import Stage
 
 # Where pictures of the looks are kept when asked for (a folder named by
 # HALVORY_TRAY_SHOTS): the icon and its neighbourhood only.
 SHOTS = os.environ.get('HALVORY_TRAY_SHOTS')
 
 
-def keep(shot, name, centre):
-    if not SHOTS or not centre:
-        return
-    os.makedirs(SHOTS, exist_ok=True)
-    subprocess.check_call(['convert', shot, '-crop', '120x40+%d+%d' % (centre[0] - 110, centre[1] - 30),
-                           '+repage', os.path.join(SHOTS, 'tray-%s.png' % name)])
-
-
-class TrayLooks(unittest.TestCase):
+class TrayLooks(runner.Case):
     def test_add_modify_and_remove_show_the_right_look(self):
-        rig = harness.RIG
-        stage = Stage(rig, name='tray')
-        self.addCleanup(stage.quit)
+        stage = Stage(self.rig, name='tray')
         seen = []
 
         def expect(want, name):
-            look, centre, shot = harness.wait_tray_icon(rig, want, 5.0)
+            look, centre, shot = desktop.wait_tray(self.rig, want, 5.0)
             seen.append((name, look, centre))
-            keep(shot, name, centre or (seen[-2][2] if len(seen) > 1 else None))
+            at = centre or (seen[-2][2] if len(seen) > 1 else None)
+            if SHOTS and at:
+                os.makedirs(SHOTS, exist_ok=True)
+                subprocess.check_call(['convert', shot.path, '-crop', '120x40+%d+%d' % (at[0] - 110, at[1] - 30),
+                                       '+repage', os.path.join(SHOTS, 'tray-%s.png' % name)])
             self.assertEqual(want, look, '%s: %s' % (name, shot))
             return centre
-
-        def taskbars():
-            return [harness.parse_info(rig.driver('info', hex(w.hwnd)))['rect']
-                    for w in harness.top_windows(rig, cls='Shell_TrayWnd', visible=True)]
 
         expect('none', 'before')
         stage.cmd('add')
         centre = expect('running', 'running')
         # Where a user looks for it: on the taskbar.
-        self.assertTrue([r for r in taskbars() if r[0] <= centre[0] < r[2] and r[1] <= centre[1] < r[3]],
-                        'the icon at %s is not on a taskbar (%s)' % (centre, taskbars()))
+        bars = [desktop.info(self.rig, w.hwnd)['rect']
+                for w in desktop.top_windows(self.rig, cls='Shell_TrayWnd', visible=True)]
+        self.assertTrue([r for r in bars if r[0] <= centre[0] < r[2] and r[1] <= centre[1] < r[3]],
+                        'the icon at %s is not on a taskbar (%s)' % (centre, bars))
         for want in ('paused', 'running', 'paused'):
             stage.cmd(want)
             # The look changes in place.
@@ -57,4 +49,4 @@ class TrayLooks(unittest.TestCase):
 
 
 if __name__ == '__main__':
-    harness.main()
+    runner.main()

@@ -1,11 +1,14 @@
 // The tests' hand inside Wine: a console program run in the same prefix as
-// the program under test, one command per run, printing what it finds.
-// Texts are printed as UTF-8 and, where bytes matter, as hex of the code
-// page 932 bytes. Another process's control texts are read with
-// WM_GETTEXT, which (unlike GetWindowTextA) crosses process boundaries.
+// the program under test, printing what it finds. It reads one command a
+// line from its input, its words parted by tabs in code page 932, and ends
+// each answer with "done RC"; it says "ready" first. Texts are printed as
+// UTF-8 and, where bytes matter, as hex of the code page 932 bytes. Another
+// process's control texts are read with WM_GETTEXT, which (unlike
+// GetWindowTextA) crosses process boundaries.
 //
-//   find CLASS TITLE                 "-" for either means any; prints the window or 0
-//   wait CLASS TITLE MS              waits for the window; exit 1 if it never comes
+//   wait CLASS TITLE OWNER VISIBLE MS
+//                                    waits for a top-level window ("-": any; VISIBLE 1
+//                                    for a shown one); prints it as "windows" does, 1 if none
 //   gone HWND MS                     waits until the window no longer exists
 //   send HWND MSG WPARAM LPARAM      SendMessageTimeout; prints the result
 //   post HWND MSG WPARAM LPARAM      PostMessage (for anything that opens a modal loop)
@@ -28,19 +31,16 @@
 //   broadcast NAME                   registers NAME and broadcasts it to top-level windows
 //   regset-dword NAME VALUE          under HKCU\Software\Orvel
 //   regset-sz NAME HEX               REG_SZ of the given bytes (give the NUL too)
-//   regset-bin NAME HEX
 //   regget NAME                      prints "type size hex", or "missing"
 //   regdel                           deletes HKCU\Software\Orvel
-//   acp                              prints the ANSI code page
-//   cursor                           prints the cursor position
 //   postmany HWND COUNT MS MSG W L [MSG W L ...]
 //                                    posts the list COUNT times, MS milliseconds apart
 //   run HEX MS                       starts the command line given as code page 932
 //                                    bytes exactly as written (CreateProcessA, as the
 //                                    Run box or a shortcut does), waits up to MS;
 //                                    prints its exit code, or "running"
-//   hold NAME MS                     creates the named mutex, prints "held" and keeps
-//                                    it MS milliseconds
+//   hold NAME                        creates the named mutex and holds it while the
+//                                    driver runs
 #include <windows.h>
 #include <shellapi.h>
 #include <stdio.h>
@@ -112,23 +112,6 @@ static void Info(HWND hwnd)
          IsWindowEnabled(hwnd) ? 1 : 0, IsWindowVisible(hwnd) ? 1 : 0, r.left, r.top, r.right, r.bottom);
 }
 
-static int Wait(const char *cls, const char *title, DWORD ms)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        HWND hwnd = FindWindowA(strcmp(cls, "-") ? cls : NULL, strcmp(title, "-") ? title : NULL);
-        if (hwnd) {
-            Outf("0x%llx\n", (unsigned long long)(ULONG_PTR)hwnd);
-            return 0;
-        }
-        if (GetTickCount() - start > ms) {
-            Out("0\n");
-            return 1;
-        }
-        Sleep(50);
-    }
-}
-
 static HKEY OpenOrvel(void)
 {
     HKEY key = NULL;
@@ -162,6 +145,44 @@ static BOOL CALLBACK PrintTopLevel(HWND hwnd, LPARAM)
          (unsigned long long)(ULONG_PTR)GetWindow(hwnd, GW_OWNER), IsWindowVisible(hwnd) ? 1 : 0, cls,
          utf8);
     return TRUE;
+}
+
+// A top-level window of a class, title and owner ("-": any), shown or not.
+struct WindowQuery {
+    const char *cls, *title, *owner;
+    bool visible;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchTopLevel(HWND hwnd, LPARAM lParam)
+{
+    WindowQuery *q = (WindowQuery *)lParam;
+    char cls[256], title[1024];
+    GetClassNameA(hwnd, cls, sizeof(cls));
+    GetWindowTextA(hwnd, title, sizeof(title));
+    if ((!q->visible || IsWindowVisible(hwnd)) && (!strcmp(q->cls, "-") || !strcmp(q->cls, cls))
+        && (!strcmp(q->title, "-") || !strcmp(q->title, title))
+        && (!strcmp(q->owner, "-") || GetWindow(hwnd, GW_OWNER) == Hwnd(q->owner))) {
+        q->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static int WaitTopLevel(const char *cls, const char *title, const char *owner, bool visible, DWORD ms)
+{
+    DWORD start = GetTickCount();
+    WindowQuery q = {cls, title, owner, visible, NULL};
+    for (;;) {
+        EnumWindows(MatchTopLevel, (LPARAM)&q);
+        if (q.found) {
+            PrintTopLevel(q.found, 0);
+            return 0;
+        }
+        if (GetTickCount() - start > ms)
+            return 1;
+        Sleep(50);
+    }
 }
 
 // The record lives in the target process: a pointer into ours would mean
@@ -199,38 +220,47 @@ static int SendWithRemoteBuffer(HWND hwnd, UINT msg, WPARAM wParam, SIZE_T size)
 
 static int RunCommand(int argc, char **argv);
 
-// "started" is written first thing, so the tests can tell a command that
-// failed from a launch under Wine that never reached this program;
-// "finished" carries the command's own result, which stands even when Wine
-// then fails to end the process cleanly (seen: glibc's "_dl_fini" assertion
-// at exit, code 127, after the command had done its work).
-int main(int argc, char **argv)
+// Runs the command lines of the input until it closes.
+static void Serve(void)
 {
-    static const char kRanMarker[] = "driver: started\n";
-    DWORD written;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kRanMarker, sizeof(kRanMarker) - 1, &written, NULL);
-    int rc = RunCommand(argc, argv);
-    char done[32];
-    int n = snprintf(done, sizeof(done), "driver: finished %d\n", rc);
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), done, (DWORD)n, &written, NULL);
-    return rc;
+    static char line[8192];
+    char *argv[16];
+    int used = 0;
+    Out("ready\n");
+    for (;;) {
+        char c;
+        DWORD got = 0;
+        if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, NULL) || got == 0)
+            return;
+        if (c == '\r')
+            continue;
+        if (c != '\n') {
+            if (used < (int)sizeof(line) - 1)
+                line[used++] = c;
+            continue;
+        }
+        line[used] = '\0';
+        used = 0;
+        int argc = 1;
+        argv[0] = (char *)"driver";
+        for (char *word = line; word && argc < 16; argc++) {
+            argv[argc] = word;
+            word = strchr(word, '\t');
+            if (word)
+                *word++ = '\0';
+        }
+        Outf("done %d\n", RunCommand(argc, argv));
+    }
+}
+
+int main(void)
+{
+    Serve();
+    return 0;
 }
 
 static int RunCommand(int argc, char **argv)
 {
-    // Arguments are given in UTF-8 by the Python side; titles and class names
-    // we look for are converted to code page 932 here.
-    static char args[16][1024];
-    for (int i = 0; i < argc && i < 16; i++) {
-        LPWSTR *wargv;
-        int wargc;
-        wargv = CommandLineToArgvW(GetCommandLineW(), &wargc);
-        if (wargv && i < wargc)
-            WideCharToMultiByte(932, 0, wargv[i], -1, args[i], sizeof(args[i]), NULL, NULL);
-        else
-            lstrcpynA(args[i], argv[i], sizeof(args[i]));
-        argv[i] = args[i];
-    }
     if (argc < 2) {
         Out("usage: driver COMMAND ...\n");
         return 2;
@@ -238,14 +268,8 @@ static int RunCommand(int argc, char **argv)
     const char *cmd = argv[1];
     char text[4096];
 
-    if (!strcmp(cmd, "find") && argc == 4) {
-        HWND hwnd = FindWindowA(strcmp(argv[2], "-") ? argv[2] : NULL,
-                                strcmp(argv[3], "-") ? argv[3] : NULL);
-        Outf("0x%llx\n", (unsigned long long)(ULONG_PTR)hwnd);
-        return hwnd ? 0 : 1;
-    }
-    if (!strcmp(cmd, "wait") && argc == 5)
-        return Wait(argv[2], argv[3], (DWORD)Num(argv[4]));
+    if (!strcmp(cmd, "wait") && argc == 7)
+        return WaitTopLevel(argv[2], argv[3], argv[4], !strcmp(argv[5], "1"), (DWORD)Num(argv[6]));
     if (!strcmp(cmd, "gone") && argc == 4) {
         DWORD start = GetTickCount();
         while (IsWindow(Hwnd(argv[2]))) {
@@ -349,9 +373,9 @@ static int RunCommand(int argc, char **argv)
         DWORD value = (DWORD)Num(argv[3]);
         return RegSet(argv[2], REG_DWORD, &value, 4);
     }
-    if ((!strcmp(cmd, "regset-sz") || !strcmp(cmd, "regset-bin")) && argc == 4) {
+    if (!strcmp(cmd, "regset-sz") && argc == 4) {
         int n = HexToBytes(argv[3], text, sizeof(text));
-        return RegSet(argv[2], cmd[7] == 's' ? REG_SZ : REG_BINARY, text, (DWORD)n);
+        return RegSet(argv[2], REG_SZ, text, (DWORD)n);
     }
     if (!strcmp(cmd, "regget") && argc == 3) {
         HKEY key;
@@ -375,16 +399,6 @@ static int RunCommand(int argc, char **argv)
     if (!strcmp(cmd, "regdel") && argc == 2) {
         RegDeleteTreeA(HKEY_CURRENT_USER, ORVEL_KEY);
         RegDeleteKeyA(HKEY_CURRENT_USER, ORVEL_KEY);
-        return 0;
-    }
-    if (!strcmp(cmd, "acp") && argc == 2) {
-        Outf("%u\n", GetACP());
-        return 0;
-    }
-    if (!strcmp(cmd, "cursor") && argc == 2) {
-        POINT p;
-        GetCursorPos(&p);
-        Outf("%ld %ld\n", p.x, p.y);
         return 0;
     }
     if (!strcmp(cmd, "postmany") && argc >= 8 && (argc - 5) % 3 == 0) {
@@ -417,14 +431,9 @@ static int RunCommand(int argc, char **argv)
         CloseHandle(pi.hProcess);
         return 0;
     }
-    if (!strcmp(cmd, "hold") && argc == 4) {
+    if (!strcmp(cmd, "hold") && argc == 3) {
         HANDLE mutex = CreateMutexA(NULL, TRUE, argv[2]);
-        if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS)
-            return 1;
-        Out("held\n");
-        Sleep((DWORD)Num(argv[3]));
-        CloseHandle(mutex);
-        return 0;
+        return mutex && GetLastError() != ERROR_ALREADY_EXISTS ? 0 : 1;
     }
     Out("unknown command or wrong arguments\n");
     return 2;

@@ -2,8 +2,9 @@
 // code, a hidden window as the main window, and commands read one per line
 // from standard input. Each command is carried out on the window's thread
 // (posted to the window as WM_APP + n, like the program's own events) and
-// answered on standard output with "ok NAME TICK" once it has returned, so
-// the test knows exactly when a play was started or an icon was changed.
+// answered on standard output with "done 0" once it has returned, so the
+// test knows exactly when a play was started or an icon was changed. It
+// says "ready HWND THREAD" first, with its window and the window's thread.
 //
 //   path HEX      sets the sound path buffer to these code page 932 bytes
 //   start         StartSound
@@ -92,12 +93,12 @@ static BOOL CALLBACK ListWindow(HWND hwnd, LPARAM)
 
 static void RunLine(char *line)
 {
-    char *arg = strchr(line, ' ');
+    char *arg = strchr(line, '\t');
     if (arg)
         *arg++ = '\0';
     if (!strcmp(line, "windows")) {
         EnumWindows(ListWindow, 0);
-        Answer("ok windows %lu\n", (unsigned long)GetTickCount());
+        Answer("done 0\n");
         return;
     }
     for (size_t i = 0; i < sizeof(g_commands) / sizeof(g_commands[0]); i++) {
@@ -110,7 +111,7 @@ static void RunLine(char *line)
         PostMessageA(g_hwndMain, g_commands[i].message, 0, 0);
         return;
     }
-    Answer("error unknown %s\n", line);
+    Answer("unknown command %s\ndone 2\n", line);
 }
 
 // Reads standard input line by line; ends the program when it closes.
@@ -141,52 +142,42 @@ static DWORD WINAPI ReadCommands(LPVOID)
 
 static LRESULT CALLBACK StageWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    const char *done = NULL;
     switch (message) {
     case CMD_PATH:
         lstrcpynA(g_soundPath, g_pendingPath, SOUND_PATH_SIZE);
-        done = "path";
         break;
     case CMD_START:
         StartSound();
-        done = "start";
         break;
     case CMD_RESTART:
         RestartSound();
-        done = "restart";
         break;
     case CMD_STOP:
         StopSound();
-        done = "stop";
         break;
     case CMD_ADD:
         AddTrayIcon(hwnd);
-        done = "add";
         break;
     case CMD_PAUSED:
         ShowPausedIcon(hwnd);
-        done = "paused";
         break;
     case CMD_RUNNING:
         ShowRunningIcon(hwnd);
-        done = "running";
         break;
     case CMD_REMOVE:
         RemoveTrayIcon(hwnd);
-        done = "remove";
         break;
     case CMD_DEVICE:
         Answer("device %u\n", (unsigned)g_mciOpen.wDeviceID);
-        done = "device";
         break;
     case CMD_QUIT:
-        Answer("ok quit %lu\n", (unsigned long)GetTickCount());
+        Answer("done 0\n");
         PostQuitMessage(0);
         return 0;
     default:
         return DefWindowProcA(hwnd, message, wParam, lParam);
     }
-    Answer("ok %s %lu\n", done, (unsigned long)GetTickCount());
+    Answer("done 0\n");
     return 0;
 }
 
@@ -211,8 +202,7 @@ int main(void)
         Answer("error window %lu\n", (unsigned long)GetLastError());
         return 1;
     }
-    Answer("ready 0x%llx %lu %lu\n", (unsigned long long)(ULONG_PTR)g_hwndMain, (unsigned long)GetTickCount(),
-           (unsigned long)GetCurrentThreadId());
+    Answer("ready 0x%llx %lu\n", (unsigned long long)(ULONG_PTR)g_hwndMain, (unsigned long)GetCurrentThreadId());
     CreateThread(NULL, 0, ReadCommands, NULL, 0, NULL);
 
     MSG msg;

@@ -1,0 +1,102 @@
+"""One clock for a case: the instants of commands, taken before each is sent;
+the restarts of the sound that Wine traced, carried onto the test's clock
+by the measured offset between Wine's clock and the test's; and the sounds
+heard, placed on it by the recording's reads (audio.Recorder.at). So no
+load can put an effect before its cause: a sound or a tick that a command
+caused comes after the command's instant, however late it is seen."""
+import statistics
+import time
+
+import audio
+import mcitrace
+
+
+class Timeline:
+    def __init__(self, rig, record=False):
+        self.offset = mcitrace.raw_minus_monotonic()
+        self.recorder = audio.Recorder(rig).start() if record else None
+
+    def stop(self):
+        if self.recorder:
+            self.recorder.stop()
+
+    @staticmethod
+    def now():
+        return time.monotonic()
+
+    # -- what Wine traced ----------------------------------------------------------
+    def at(self, call):
+        """The instant of a traced call on the test's clock."""
+        return call.time - self.offset
+
+    def ticks(self, program, after=0.0):
+        """When the program's restarts of the sound after an instant began:
+        a timer tick's first command, its stop."""
+        return [t for t in (self.at(r.stop) for r in mcitrace.restarts(program.calls())) if t > after]
+
+    def wait_ticks(self, program, count, after=0.0, timeout=20.0):
+        """Its ticks after an instant once there are `count`, or when time
+        ran out or it ended."""
+        deadline = time.monotonic() + timeout
+        while len(self.ticks(program, after)) < count and time.monotonic() < deadline and program.poll() is None:
+            time.sleep(0.25)
+        return self.ticks(program, after)
+
+    # -- what was heard --------------------------------------------------------------
+    def place(self, instant):
+        """An instant on the recording's clock (audio.Recorder.at)."""
+        return self.recorder.at(instant)
+
+    def heard(self, after=0.0, until=None, merge_gap=None):
+        """The sounds that started after one instant (and before another)."""
+        found = self.recorder.sounds(self.place(after) if after else 0.0)
+        if merge_gap:
+            found = audio.merged(found, merge_gap)
+        if until is not None:
+            end = self.place(until)
+            found = [s for s in found if s.start <= end]
+        return found
+
+    def wait_heard(self, after, timeout=10.0):
+        """The first sound that started after an instant, once it has begun;
+        None if none came in time."""
+        return self.recorder.wait_sound(self.place(after), timeout)
+
+    def heard_whole(self, after, timeout=6.0, lasting=0.6):
+        """The sounds after an instant once one has come and had time to play
+        out (`lasting` seconds of recording more)."""
+        first = self.wait_heard(after, timeout)
+        if first:
+            self.recorder.wait(first.start + lasting)
+        return self.heard(after)
+
+    def pitch(self, t_from, t_to):
+        """The pitch heard between two times of the recording, or None."""
+        return self.recorder.pitch(t_from, t_to)
+
+    def track(self, t_from, t_to, window=0.05):
+        """[(time, Hz or None)] of the windows between two times of the recording."""
+        steps = int((t_to - t_from) / window)
+        return [(t_from + k * window, self.pitch(t_from + k * window, t_from + (k + 1) * window))
+                for k in range(steps)]
+
+
+def near(freq, want, within=0.08):
+    return freq is not None and abs(freq - want) <= want * within
+
+
+def which(sound, pitches):
+    """The name of the test sound whose pitch is nearest to a sound's."""
+    return min(pitches, key=lambda name: abs(pitches[name] - sound.pitch)) if sound.pitch else None
+
+
+def assert_period(test, instants, seconds, gaps=4, within=0.03):
+    """Chimes at these instants come once every `seconds`: over at least
+    `gaps` gaps, their median is within `within` of it. The median, so that
+    a chime a loaded machine made late does not decide, and a chime that is
+    a few percent late every time does."""
+    between = [b - a for a, b in zip(instants, instants[1:])]
+    test.assertGreaterEqual(len(between), gaps, 'too few chimes to judge their period: %s' % instants)
+    median = statistics.median(between)
+    test.assertLessEqual(abs(median - seconds), seconds * within,
+                         'median gap %.3f s for %s s: %s' % (median, seconds, ['%.3f' % g for g in between]))
