@@ -3,32 +3,11 @@
 
     scripts/bench.py [--build build] [--plays 60] [--long-minutes 10] [--soak-minutes 10] ...
 
-Runs the release exes (BUILD/release: halvory.exe, 32-bit, emulated here, and
-halvory-x64.exe) under Wine in a rig of its own (BUILD/bench-rig, brought down
-at the end) and writes BUILD/bench/report.md with a Markdown table and
-BUILD/bench/gaps.png, a plot of the chime gap errors and delays.
-
-  timing    for each exe, Halvory and a minimal program of the same
-            architecture that sends the same media commands on each timer
-            tick (bench/chime.c), in alternating rounds: the same 0.15 s WAV
-            at a 1 s interval, one recording of the sound sink and Wine's
-            media trace (+timestamp,+mci) for both. Plays traced and chimes
-            heard, the error of every gap between chimes of consecutive ticks,
-            the cumulative drift, and the delay to each audio onset from the
-            tick (the first MCI_STOP of a timer message) and from the MCI_PLAY;
-            each figure as a ratio Halvory / minimal, and whether the plays
-            lost on the way to the sink are lost as often by both.
-  idle      CPU time of the x86_64 exe over a window with a 1 hour interval,
-            against a minimal message-loop program.
-  start-up  launch of the x86_64 exe to tray icon on screen (screenshots
-            polled), against a minimal tray program; median of several runs.
-  size      both release exes and the DLLs each imports.
-  soak      each exe at interval 0: restarts per second, memory and open
-            files at start and end, and whether it is still alive and exits
-            with code 0.
-  long      each exe at a 10 s interval for --long-minutes, recorded and
-            traced: plays and chimes heard, drift at the end, memory and open
-            files at start and end.
+Runs the release exes (BUILD/release) under Wine in a rig of its own
+(BUILD/bench-rig), each against minimal programs of its architecture
+(bench/*.c), and writes BUILD/bench/report.md and BUILD/bench/gaps.png. The
+sections (timing, idle, start-up, size, soak, long) and their figures are
+described in the README's Benchmark section.
 """
 import argparse
 import bisect
@@ -104,16 +83,9 @@ def exit_halvory(hv):
     return finish(hv, hv.exit(30)) if hv.poll() is None else hv.poll()
 
 
-def window_of(p, cls, timeout=10):
-    """The hidden window of a minimal program (bench/*.c: class and title
-    `cls`) once it has made it, or 0."""
-    found = desktop.wait_until(lambda: p.poll() is not None or desktop.top_windows(p.rig, cls=cls), timeout)
-    return found[0].hwnd if isinstance(found, list) else 0
-
-
 def close_window(p, cls):
     """Ends a minimal program by WM_CLOSE to its window: finish()."""
-    hwnd = window_of(p, cls)
+    hwnd = p.rig.find_window(cls, cls, 10000)
     if hwnd:
         p.rig.post(hwnd, WM_CLOSE)
     return finish(p, p.wait(30))
@@ -123,7 +95,7 @@ def close_window(p, cls):
 def plays_of(p):
     """The restarts of the sound in a traced program's log that went as far
     as the play: each a timer tick's stop, close, open and play."""
-    return [k for k in mcitrace.restarts(p.calls()) if k.play and k.play.command == 'MCI_PLAY']
+    return [k for k in mcitrace.restarts(p.calls()) if k.play]
 
 
 # -- what the sink played ----------------------------------------------------------
@@ -317,13 +289,8 @@ class Bench:
         self.chime_exe = {arch: cc(triple, 'chime.c', os.path.join(self.out, 'chime-%s.exe' % arch), '-lwinmm')
                           for arch, _, triple in ARCHES}
 
-    def rig_sh(self, command, run=subprocess.check_call):
-        # The golden prefix shared with the test rigs, as `make` has it.
-        env = dict(os.environ, RIG_GOLDEN=os.environ.get('RIG_GOLDEN', os.path.join(self.build, 'wine-golden')))
-        return run([os.path.join(ROOT, 'scripts', 'rig.sh'), command, self.rig_dir], env=env)
-
     def up(self):
-        self.rig_sh('up')
+        rigs.own_rig('up', self.build, 'bench-rig')
         tree = os.path.join(self.build, 'x86_64')      # the driver is always the x86_64 tree's
         self.rigs = {arch: rigs.Rig(tree, self.rig_dir, exe=os.path.join(self.build, 'release', name),
                                     tools=os.path.join(self.build, arch))
@@ -336,7 +303,7 @@ class Bench:
                 r.end_all()
             except Exception:
                 pass
-        self.rig_sh('down', subprocess.call)
+        rigs.own_rig('down', self.build, 'bench-rig')
 
     # -- timing ----------------------------------------------------------------
     def wait_plays(self, p, n):
@@ -478,7 +445,7 @@ class Bench:
         hv, hv_ws = self.cpu_over(p, secs)
         exit_halvory(p)
         b = r.start_exe(self.idle_exe, name='idle')
-        if not window_of(b, 'BenchIdle', 20):
+        if not r.find_window('BenchIdle', 'BenchIdle', 20000):
             raise RuntimeError('the minimal idle program made no window (%s)' % b.how())
         base, base_ws = self.cpu_over(b, secs)
         close_window(b, 'BenchIdle')
@@ -589,116 +556,111 @@ class Bench:
         self.notes.append('%s: the process ended by itself with exit code %s; the tail of its log '
                           'is in %s' % (section, p.poll(), path))
 
+    def memory_rows(self, section, first, last, peak, note=''):
+        self.row(section, 'VmRSS at start / end / peak', '{:,} / {:,} / {:,} kB'.format(first[0], last[0], peak), note)
+        self.row(section, 'open fds of the process at start / end', '%d / %d' % (first[1], last[1]))
+
+    @staticmethod
+    def watch(p, seconds):
+        """A process's memory and open files from now until `seconds` have
+        passed or it ended: (first (kB, fds), last or None when it ended, peak kB)."""
+        first = (rss_kb(p.pid), fd_count(p.pid))
+        peak, end = first[0], time.monotonic() + seconds
+        while time.monotonic() < end and p.poll() is None:
+            time.sleep(5)
+            peak = max(peak, rss_kb(p.pid))
+        return first, (rss_kb(p.pid), fd_count(p.pid)) if p.poll() is None else None, peak
+
     def soak(self):
         for arch, _, _ in self.arches:
-            self.soak_one(arch)
+            r = self.rigs[arch]
+            section = 'soak ' + arch
+            secs = int(self.args.soak_minutes * 60)
+            wav = audio.make_tone(os.path.join(r.tmp, 'soak.wav'), 800, 0.1)
+            p = r.start_halvory(0, windows_path(wav), traced=True)
 
-    def soak_one(self, arch):
-        r = self.rigs[arch]
-        section = 'soak ' + arch
-        secs = int(self.args.soak_minutes * 60)
-        wav = audio.make_tone(os.path.join(r.tmp, 'soak.wav'), 800, 0.1)
-        p = r.start_halvory(0, windows_path(wav), traced=True)
-
-        def now():
-            return rss_kb(p.pid), fd_count(p.pid), sum(c.command == 'MCI_PLAY' for c in p.calls()), time.monotonic()
-        time.sleep(10)          # settled: devices opened, buffers allocated
-        first = now()
-        peak_rss = first[0]
-        while time.monotonic() - first[3] < secs - 10 and p.poll() is None:
-            time.sleep(5)
-            peak_rss = max(peak_rss, rss_kb(p.pid))
-        alive = p.poll() is None
-        last = now() if alive else None
-        code = exit_halvory(p)
-        self.row(section, 'duration, interval 0', '%d s' % secs, 'media trace on')
-        self.row(section, 'alive at the end / exit code', '%s / %s' % (alive, code))
-        if not alive:
-            self.keep_evidence(section, p)
-        if last:
-            rate = (last[2] - first[2]) / (last[3] - first[3])
-            self.row(section, 'restarts per second (MCI_PLAY in trace)', '%.1f' % rate)
-            self.row(section, 'VmRSS at start / end / peak',
-                     '{:,} / {:,} / {:,} kB'.format(first[0], last[0], peak_rss))
-            self.row(section, 'open fds of the process at start / end', '%d / %d' % (first[1], last[1]))
-        try:
-            os.remove(p.log)        # large: every restart is traced
-        except OSError:
-            pass
+            def plays():
+                return sum(c.command == 'MCI_PLAY' for c in p.calls()), time.monotonic()
+            time.sleep(10)          # settled: devices opened, buffers allocated
+            plays0 = plays()
+            first, last, peak_rss = self.watch(p, secs - 10)
+            alive, plays1 = last is not None, plays()
+            code = exit_halvory(p)
+            self.row(section, 'duration, interval 0', '%d s' % secs, 'media trace on')
+            self.row(section, 'alive at the end / exit code', '%s / %s' % (alive, code))
+            if not alive:
+                self.keep_evidence(section, p)
+            if last:
+                rate = (plays1[0] - plays0[0]) / (plays1[1] - plays0[1])
+                self.row(section, 'restarts per second (MCI_PLAY in trace)', '%.1f' % rate)
+                self.memory_rows(section, first, last, peak_rss)
+            try:
+                os.remove(p.log)        # large: every restart is traced
+            except OSError:
+                pass
 
     def long(self):
-        for arch, _, _ in self.arches:
-            self.long_one(arch)
-
-    def long_one(self, arch):
         """Halvory at a 10 s interval for --long-minutes, heard and traced."""
-        r = self.rigs[arch]
-        section = 'long ' + arch
-        secs = self.args.long_minutes * 60
-        interval = 10.0
-        wav = audio.make_tone(os.path.join(r.tmp, 'long.wav'), 1000, 0.15)
-        rec = audio.Recorder(r, os.path.join(self.out, 'long-%s.raw' % arch)).start()
-        offset = mcitrace.raw_minus_monotonic()
-        try:
-            p = r.start_halvory(int(interval * 1000), windows_path(wav), traced=True)
-            started = time.monotonic()
-            # From the first chime on: its device is open and its buffers made.
-            desktop.wait_until(lambda: p.poll() is not None or plays_of(p), interval + 30, 0.5)
-            time.sleep(1)
-            first = (rss_kb(p.pid), fd_count(p.pid))
-            peak_rss = first[0]
-            while time.monotonic() - started < secs and p.poll() is None:
-                time.sleep(5)
-                peak_rss = max(peak_rss, rss_kb(p.pid))
-            alive = p.poll() is None
-            last = (rss_kb(p.pid), fd_count(p.pid)) if alive else None
-            code = exit_halvory(p)
-            time.sleep(0.7)
-            # The sink's clock against the wall clock: a recording that lost
-            # samples would shift every later onset.
-            wall = time.monotonic() - rec.t0
-            recorded = rec.now()
-        finally:
-            rec.stop()
-        t = time.monotonic()
-        onsets = tone_onsets(rec, 1000)
-        analysis = time.monotonic() - t
-        ticks = [k for k in plays_of(p) if k.play.time - offset - rec.t0 < recorded - HEARD_AFTER]
-        heard = []
-        cut = 0
-        for i, k in enumerate(ticks):
-            onset = onset_after(onsets, k.play.time - offset - rec.t0)
-            if onset is not None:
-                heard.append((i, onset))
-                cut += dropouts(rec, onset) > 0
-        if not alive:
-            self.keep_evidence(section, p)
-        answered = sum(1 for k in ticks if k.play.rc == 0)
-        self.row(section, 'duration, interval 10 s', '%.1f min' % (secs / 60.0),
-                 'media trace on, sink recorded; alive at the end %s, exit code %s' % (alive, code))
-        self.row(section, 'plays traced (returned 0) / chimes heard',
-                 '%d (%d) / %d' % (len(ticks), answered, len(heard)),
-                 '%d heard with dropouts (digital silence of 5 ms or more inside)' % cut)
-        # From the second play on: the first opens the devices cold and is
-        # heard later than the rest.
-        warm = [(i, onset) for i, onset in heard if i >= 1]
-        if len(warm) >= 2:
-            (i0, a), (i1, b) = warm[0], warm[-1]
-            self.row(section, 'drift at the end (heard)', ms((b - a) - (i1 - i0) * interval),
-                     'last heard onset - first - %d x 10 s, from the second play on' % (i1 - i0))
-        if len(ticks) >= 3:
-            span = ticks[-1].play.time - ticks[1].play.time
-            self.row(section, 'drift at the end (traced plays)', ms(span - (len(ticks) - 2) * interval),
-                     'last MCI_PLAY - second - %d x 10 s, on the trace\'s clock' % (len(ticks) - 2))
-        self.row(section, 'recording against the wall clock', ms(recorded - wall),
-                 '%.0f s recorded; analysed in %.1f s' % (recorded, analysis))
-        if last:
-            self.row(section, 'VmRSS at start / end / peak', '{:,} / {:,} / {:,} kB'.format(
-                first[0], last[0], peak_rss), 'start: 1 s after the first play')
-            self.row(section, 'open fds of the process at start / end', '%d / %d' % (first[1], last[1]))
-        os.remove(rec.path)     # 5 MB a minute
+        for arch, _, _ in self.arches:
+            r = self.rigs[arch]
+            section = 'long ' + arch
+            secs = self.args.long_minutes * 60
+            interval = 10.0
+            wav = audio.make_tone(os.path.join(r.tmp, 'long.wav'), 1000, 0.15)
+            rec = audio.Recorder(r, os.path.join(self.out, 'long-%s.raw' % arch)).start()
+            offset = mcitrace.raw_minus_monotonic()
+            try:
+                p = r.start_halvory(int(interval * 1000), windows_path(wav), traced=True)
+                started = time.monotonic()
+                # From the first chime on: its device is open and its buffers made.
+                desktop.wait_until(lambda: p.poll() is not None or plays_of(p), interval + 30, 0.5)
+                time.sleep(1)
+                first, last, peak_rss = self.watch(p, secs - (time.monotonic() - started))
+                alive = last is not None
+                code = exit_halvory(p)
+                time.sleep(0.7)
+                # The sink's clock against the wall clock: a recording that lost
+                # samples would shift every later onset.
+                wall = time.monotonic() - rec.t0
+                recorded = rec.now()
+            finally:
+                rec.stop()
+            t = time.monotonic()
+            onsets = tone_onsets(rec, 1000)
+            analysis = time.monotonic() - t
+            ticks = [k for k in plays_of(p) if k.play.time - offset - rec.t0 < recorded - HEARD_AFTER]
+            heard = []
+            cut = 0
+            for i, k in enumerate(ticks):
+                onset = onset_after(onsets, k.play.time - offset - rec.t0)
+                if onset is not None:
+                    heard.append((i, onset))
+                    cut += dropouts(rec, onset) > 0
+            if not alive:
+                self.keep_evidence(section, p)
+            answered = sum(1 for k in ticks if k.play.rc == 0)
+            self.row(section, 'duration, interval 10 s', '%.1f min' % (secs / 60.0),
+                     'media trace on, sink recorded; alive at the end %s, exit code %s' % (alive, code))
+            self.row(section, 'plays traced (returned 0) / chimes heard',
+                     '%d (%d) / %d' % (len(ticks), answered, len(heard)),
+                     '%d heard with dropouts (digital silence of 5 ms or more inside)' % cut)
+            # From the second play on: the first opens the devices cold and is
+            # heard later than the rest.
+            warm = [(i, onset) for i, onset in heard if i >= 1]
+            if len(warm) >= 2:
+                (i0, a), (i1, b) = warm[0], warm[-1]
+                self.row(section, 'drift at the end (heard)', ms((b - a) - (i1 - i0) * interval),
+                         'last heard onset - first - %d x 10 s, from the second play on' % (i1 - i0))
+            if len(ticks) >= 3:
+                span = ticks[-1].play.time - ticks[1].play.time
+                self.row(section, 'drift at the end (traced plays)', ms(span - (len(ticks) - 2) * interval),
+                         'last MCI_PLAY - second - %d x 10 s, on the trace\'s clock' % (len(ticks) - 2))
+            self.row(section, 'recording against the wall clock', ms(recorded - wall),
+                     '%.0f s recorded; analysed in %.1f s' % (recorded, analysis))
+            if last:
+                self.memory_rows(section, first, last, peak_rss, 'start: 1 s after the first play')
+            os.remove(rec.path)     # 5 MB a minute
 
-    # -- report ----------------------------------------------------------------
     # -- report ----------------------------------------------------------------
     def plot(self):
         series = {}

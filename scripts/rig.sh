@@ -7,7 +7,6 @@
 #
 #   rig.sh up   RIG   start everything (idempotent while it runs)
 #   rig.sh down RIG   end everything that "up" started
-#   rig.sh env  RIG   print the environment for running programs in the rig
 #   rig.sh build RIG  build the rig's desktop holder (a Windows program) only
 #
 # With RIG_DISPLAY set (":0"), "up" uses that display instead of its own Xvfb.
@@ -16,7 +15,7 @@
 # remade when this script changes; each "up" gives the run a fresh copy.
 set -eu
 
-cmd=${1:?usage: rig.sh up|down|env|build RIG}
+cmd=${1:?usage: rig.sh up|down|build RIG}
 RIG=$(mkdir -p "${2:?rig folder}" && cd "$2" && pwd)
 HERE=$(cd "$(dirname "$0")" && pwd)
 WINE=/usr/lib/wine/wine64
@@ -240,12 +239,9 @@ down)
     fi
     for p in hold recorder wineserver pulse xvfb; do stop_pid "$RIG/$p.pid"; done
     ;;
-env)
-    cat "$RIG/env.sh"
-    ;;
 build)
     build_hold
     ;;
 *)
-    echo "usage: rig.sh up|down|env|build RIG" >&2; exit 2 ;;
+    echo "usage: rig.sh up|down|build RIG" >&2; exit 2 ;;
 esac

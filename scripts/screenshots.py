@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Takes the README's pictures from the real program under Wine:
-docs/img/tray-running.png, tray-paused.png and menu.png, cropped, and then
-(screenshots_dialog.py) the dialog, a warning box and the chooser.
+"""Takes the README's pictures from the real program under Wine, each
+cropped: docs/img/tray-running.png, tray-paused.png and menu.png, then the
+settings dialog, a warning box and the file chooser (dialog.png,
+warning.png, chooser.png).
 
     scripts/screenshots.py [--build build] [--out docs/img]
 
@@ -15,9 +16,10 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, 'tests', 'e2e'))
+import audio  # noqa: E402
 import desktop  # noqa: E402
 import rig as rigs  # noqa: E402
-from resources import IDM_PAUSE, IDM_RESUME  # noqa: E402
+from resources import IDC_BROWSE, IDC_MINUTES, IDCANCEL, IDOK, IDM_PAUSE, IDM_RESUME, IDM_SETTINGS  # noqa: E402
 
 SCALE = 3   # the tray is tiny at 1024x768; enlarged without smoothing
 
@@ -29,29 +31,19 @@ def crop(shot, path, x, y, w, h, scale=1):
     print(path)
 
 
-def run(*takes):
-    """Runs each take(rig, out) in a rig of the pictures' own, with the build
-    tree's exe, brought up first and down at the end."""
+def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('--build', default='build')
     parser.add_argument('--out', default=os.path.join(ROOT, 'docs', 'img'))
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
-    build = os.path.abspath(args.build)
-    rig_dir = os.path.join(build, 'shots-rig')
-    # The golden prefix shared with the test rigs, as `make` has it.
-    env = dict(os.environ, RIG_GOLDEN=os.environ.get('RIG_GOLDEN', os.path.join(build, 'wine-golden')))
-    rig_sh = os.path.join(ROOT, 'scripts', 'rig.sh')
-    subprocess.check_call([rig_sh, 'up', rig_dir], env=env)
-    rig = None
+    rig = rigs.Rig(os.path.join(args.build, 'x86_64'), rigs.own_rig('up', args.build, 'shots-rig'))
     try:
-        rig = rigs.Rig(os.path.join(build, 'x86_64'), rig_dir)
-        for take in takes:
-            take(rig, args.out)
+        tray(rig, args.out)
+        dialog(rig, args.out)
     finally:
-        if rig:
-            rig.end_all()
-        subprocess.call([rig_sh, 'down', rig_dir], env=env)
+        rig.end_all()
+        rigs.own_rig('down', args.build, 'shots-rig')
 
 
 def tray(rig, out):
@@ -87,6 +79,45 @@ def tray(rig, out):
         raise SystemExit('Halvory did not exit')
 
 
+def crop_window(dlg, path):
+    left, top, right, bottom = dlg.info()['rect']
+    crop(desktop.Shot(dlg.rig), path, left, top, right - left, bottom - top)
+
+
+def dialog(rig, out):
+    # A folder a user might have, so the pictures show C:\Sounds, not the rig.
+    folder = os.path.join(rig.env['WINEPREFIX'], 'drive_c', 'Sounds')
+    os.makedirs(folder, exist_ok=True)
+    audio.make_tone(os.path.join(folder, 'chime.wav'), 660, 0.3)
+    audio.make_tone(os.path.join(folder, 'bell.wav'), 880, 0.3)
+    open(os.path.join(folder, 'readme.txt'), 'w').close()
+    hv = rig.start_halvory(5400000, 'C:\\Sounds\\chime.wav', cwd=folder)
+    # Opened as a user opens it: from the tray menu.
+    desktop.open_tray_menu(rig).choose(IDM_SETTINGS)
+    dlg = desktop.wait_dialog(rig)
+    desktop.xdotool(rig, 'mousemove', 5, 5)     # no hover highlight in the picture
+    time.sleep(0.5)
+    crop_window(dlg, os.path.join(out, 'dialog.png'))
+
+    dlg.set_text(IDC_MINUTES, '75')
+    dlg.command(IDOK)
+    box = dlg.wait_box()
+    time.sleep(0.5)
+    crop_window(box, os.path.join(out, 'warning.png'))
+    box.command(IDOK)
+    box.wait_gone()
+
+    dlg.command(IDC_BROWSE)
+    chooser = dlg.wait_box()
+    time.sleep(1.0)
+    crop_window(chooser, os.path.join(out, 'chooser.png'))
+    chooser.command(IDCANCEL)
+    chooser.wait_gone()
+    dlg.command(IDCANCEL)
+    dlg.wait_gone()
+    if hv.close() is None:
+        raise SystemExit('Halvory did not close')
+
+
 if __name__ == '__main__':
-    import screenshots_dialog
-    run(tray, screenshots_dialog.dialog)
+    main()

@@ -128,15 +128,15 @@ def find_tray_icon(shot):
     return 'none', None
 
 
-def wait_tray(rig, want, timeout=8.0):
-    """(look, centre, screenshot) once the tray shows the wanted look, or of
-    the last screenshot when time ran out."""
+def wait_tray(rig, want=None, timeout=8.0):
+    """(look, centre, screenshot) once the tray shows the wanted look (None:
+    either), or of the last screenshot when time ran out."""
     last = {}
 
     def shown():
         last['shot'] = Shot(rig)
         last['look'], last['centre'] = find_tray_icon(last['shot'])
-        return last['look'] == want
+        return last['look'] == want if want else last['centre']
     wait_until(shown, timeout)
     return last['look'], last['centre'], last['shot']
 
@@ -207,7 +207,7 @@ class Menu:
 def right_click_tray_icon(rig):
     """A real right-click on the tray icon, wherever the desktop shows it. The
     pointer leaves first, so that the click comes after a fresh move onto it."""
-    look, centre, shot = wait_tray(rig, 'running', 8.0)
+    look, centre, shot = wait_tray(rig)
     if not centre:
         raise AssertionError('no tray icon of ours on the screen (%s)' % shot)
     xdotool(rig, 'mousemove', centre[0] - 200, centre[1] - 200)

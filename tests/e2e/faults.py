@@ -43,11 +43,17 @@ def stuck_mp3_stop(program, least=5.0):
     return None
 
 
-def control_mp3_stops(rig, program, stuck):
+def mp3_stop_never_returned(program):
+    stuck = stuck_mp3_stop(program)
+    return stuck and 'its stop %d to the MP3 device never returned, it %s' % (
+        stuck[0], 'hung' if program.poll() is None else 'died (%s)' % program.how())
+
+
+def control_mp3_stops(rig, program):
     """The minimal chime program (bench/chime.c) on the same MP3, at the
     program's own interval, for as many stops as the program had sent:
     (its stop failed the same way, what it did)."""
-    stops, element, _ = stuck
+    stops, element, _ = stuck_mp3_stop(program)
     restarts = mcitrace.restarts(program.calls())
     gaps = [b.stop.time - a.stop.time for a, b in zip(restarts, restarts[1:])]
     interval = min(2.0, statistics.median(gaps)) if gaps else 1.0
@@ -59,21 +65,22 @@ def control_mp3_stops(rig, program, stuck):
             time.sleep(1.0)
             hung = stuck_mp3_stop(control)
             if hung and hung[0] <= stops:
-                return True, 'its stop %d of %d to the MP3 device never returned, it %s' % (
-                    hung[0], stops, 'hung' if control.poll() is None else 'died (%s)' % control.how())
+                return True, mp3_stop_never_returned(control) + ' (of %d)' % stops
             done = sum(1 for c in control.calls() if c.command == 'MCI_STOP' and c.rc == 0)
-            if done > stops or control.poll() is not None:
+            if done >= stops or control.poll() is not None:
                 break
-        return False, 'it stopped the same MP3 %d times of %d and then %s' % (done, stops, control.how())
+        return False, 'it stopped the same MP3 %d times of %d' % (done, stops)
     finally:
         control.end()
 
 
 # -- the tray menu that takes no key (Wine 10) ------------------------------------
-def control_menu_key(rig, program, tries):
+def control_menu_key(rig, program):
     """The minimal tray program (bench/tray.c), with Halvory's running icon,
-    given as many tries as the program had to take the key of its menu's
-    one item, which ends it: (it lost a key too, what happened)."""
+    given as many tries as the program had (program.keys_lost) to take the
+    key of its menu's one item, which ends it: (it lost a key too, what
+    happened)."""
+    tries = program.keys_lost
     # Its icon is Halvory's picture: while Halvory's is still shown, the
     # click could go to that one.
     if desktop.wait_tray(rig, 'none')[0] != 'none':
@@ -87,7 +94,7 @@ def control_menu_key(rig, program, tries):
                 return True, 'its menu did not take the key (try %d of %d)' % (n, tries)
         finally:
             if control.poll() is None:
-                rig.xdotool('mousemove', 10, 10, 'click', 1)     # closes its menu
+                desktop.xdotool(rig, 'mousemove', 10, 10, 'click', 1)     # closes its menu
             control.end()
         desktop.wait_tray(rig, 'none')
     return False, 'its menu took the key %d times of %d' % (tries, tries)
@@ -129,10 +136,10 @@ def driver_death(program):
 
 Fault = collections.namedtuple('Fault', 'name detect control judgements')
 FAULTS = [
-    Fault('the MPEG device\'s stop (MCI_WAIT) never returns', stuck_mp3_stop, control_mp3_stops,
+    Fault('the MPEG device\'s stop (MCI_WAIT) never returns', mp3_stop_never_returned, control_mp3_stops,
           ('ends with code 0', 'a bell every ten seconds', 'the last stop closes the device')),
-    Fault('the tray menu takes no key', lambda program: getattr(program, 'keys_lost', None),
-          lambda rig, program, tries: control_menu_key(rig, program, tries), ('the tray menu takes its keys',)),
+    Fault('the tray menu takes no key', lambda program: getattr(program, 'keys_lost', 0) and
+          'its menu took no key in %d tries' % program.keys_lost, control_menu_key, ('the tray menu takes its keys',)),
     # No control: where it died (an address in the system driver's own
     # image, on a thread of the driver's) is the evidence itself. It may
     # excuse every judgement of the process that comes after the death.
@@ -155,10 +162,9 @@ def _excuse(rig, name, program, kind, until):
         # Two judgements of one process may ask: the control runs once.
         key = (fault.name, id(program))
         if key not in _controls:
-            _controls[key] = fault.control(rig, program, found)
+            _controls[key] = fault.control(rig, program)
         failed, what = _controls[key]
-        return failed, '%s (%s); the control: %s' % (fault.name, found if isinstance(found, str) else
-                                                     'its stop %d' % found[0], what)
+        return failed, '%s (%s); the control: %s' % (fault.name, found, what)
     return None
 
 

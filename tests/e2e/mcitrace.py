@@ -2,9 +2,8 @@
 Wine's own trace of winmm.
 
 Start the program with trace_env(env) as its environment and its stderr
-sent to a file (Wine writes the trace there), then parse(path), or a
-Reader's calls() as the file grows, gives one MciCall per
-mciSendCommandA, in order:
+sent to a file (Wine writes the trace there), then a Reader's calls(),
+read as the file grows, give one MciCall per mciSendCommandA, in order:
 
     device   the device id the command was sent to
     command  'MCI_OPEN', 'MCI_PLAY', ... as Wine names it
@@ -37,11 +36,8 @@ import time
 
 MCI_NOTIFY = 0x1
 MCI_WAIT = 0x2
-MCI_OPEN_TYPE = 0x2000
 MCI_OPEN_ELEMENT = 0x200
-MCI_OPEN_ALIAS = 0x400
 
-MCIERR_INVALID_DEVICE_ID = 0x101
 
 MciCall = collections.namedtuple('MciCall', 'device command flags rc element driver opened time thread')
 
@@ -130,10 +126,6 @@ class Reader:
                 call['driver'] = d.group(1)
 
 
-def parse(path):
-    return Reader(path).calls()
-
-
 def opened_elements(calls):
     """The file names of the opens that got as far as naming one."""
     return [c.element for c in calls if c.command == 'MCI_OPEN' and c.element is not None]
@@ -160,7 +152,8 @@ def restarts(calls):
     (the play None until traced). Its stop is the first command a timer
     tick sends; the play comes after the open, which can take a while (an
     MP3's first open under emulation); the stop does not wait."""
-    return [Restart(*calls[i:i + 3], calls[i + 3] if i + 3 < len(calls) else None)
+    return [Restart(*calls[i:i + 3], calls[i + 3] if calls[i + 3:i + 4] and calls[i + 3].command == 'MCI_PLAY'
+                    else None)
             for i in range(len(calls) - 2)
             if [c.command for c in calls[i:i + 3]] == ['MCI_STOP', 'MCI_CLOSE', 'MCI_OPEN']]
 
@@ -179,4 +172,4 @@ def describe(calls):
 
 if __name__ == '__main__':
     import sys
-    print(describe(parse(sys.argv[1])))
+    print(describe(Reader(sys.argv[1]).calls()))

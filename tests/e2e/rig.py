@@ -10,6 +10,7 @@ import os
 import queue
 import shlex
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -17,6 +18,7 @@ import time
 import mcitrace
 from resources import MAIN_CLASS, MAIN_TITLE, IDM_EXIT
 
+HERE = os.path.dirname(os.path.abspath(__file__))
 I386_LOADER = '/usr/lib/wine/wine'
 WM_NULL, WM_CLOSE, WM_COMMAND = 0x0000, 0x0010, 0x0111
 
@@ -34,9 +36,20 @@ def windows_path(path):
     return 'Z:' + os.path.abspath(path).replace('/', '\\')
 
 
+def own_rig(command, build, name):
+    """Brings a script's own rig (BUILD/NAME) up or down, with the golden
+    prefix the test rigs share (as make has it); returns its folder."""
+    folder = os.path.join(os.path.abspath(build), name)
+    env = dict(os.environ, RIG_GOLDEN=os.environ.get('RIG_GOLDEN', os.path.join(os.path.abspath(build), 'wine-golden')))
+    (subprocess.check_call if command == 'up' else subprocess.call)(
+        [os.path.join(os.path.dirname(os.path.dirname(HERE)), 'scripts', 'rig.sh'), command, folder], env=env)
+    return folder
+
+
 def said(text):
-    """A line the run's summary lists after CTest's (scripts/run-tests.sh)."""
-    print(text, flush=True)
+    """A line the run's summary lists after CTest's (scripts/run-tests.sh):
+    on a line of its own in the stream the test runner writes to."""
+    print('\n' + text, file=sys.stderr, flush=True)
 
 
 class Program:
@@ -168,12 +181,6 @@ class Stage(Commands):
         self.cmd('device')
         return int(self.answer[-1].split()[1])
 
-    def windows(self):
-        """The visible top-level windows: [(class, title, its own)]."""
-        self.cmd('windows')
-        fields = [dict(f.split('=', 1) for f in line.split()[2:] if '=' in f) for line in self.answer]
-        return [(f.get('class'), f.get('title'), f.get('own') == '1') for f in fields]
-
 
 class Halvory(Program):
     """A running Halvory and its hidden main window."""
@@ -252,10 +259,15 @@ class Rig:
     def post(self, hwnd, msg, wparam=0, lparam=0):
         self.driver('post', hex(hwnd), msg, wparam, lparam)
 
+    def find_window(self, cls, title='-', wait_ms=0):
+        """A top-level window, shown or hidden, once it exists (waited for
+        inside Wine), or 0."""
+        out = self.driver('wait', cls, title, '-', '-', wait_ms, check=False)
+        return int(out.split()[0].split('=')[1], 16) if out else 0
+
     def main_window(self, wait_ms=0):
         """Halvory's main window (hidden, found by its class and name), or 0."""
-        out = self.driver('wait', MAIN_CLASS, MAIN_TITLE, '-', '-', wait_ms, check=False)
-        return int(out.split()[0].split('=')[1], 16) if out else 0
+        return self.find_window(MAIN_CLASS, MAIN_TITLE, wait_ms)
 
     # -- the program under test -------------------------------------------------
     def close_leftovers(self):
@@ -274,11 +286,7 @@ class Rig:
         stored settings (None: absent) and waits for its window. traced:
         Wine's media trace goes to its log."""
         self.close_leftovers()
-        self.reg_clear()
-        if wait_ms is not None:
-            self.driver('regset-dword', 'Wait', wait_ms)
-        if sound is not None:
-            self.driver('regset-sz', 'SoundFile', (sound.encode('cp932') + b'\0').hex())
+        self.store(wait_ms, sound)
         p = self.run_halvory(exe=exe, cwd=cwd, env=mcitrace.trace_env(env or self.env) if traced else env)
         p.hwnd = self.main_window(20000)
         if not p.hwnd:
@@ -311,6 +319,14 @@ class Rig:
     # -- registry (HKCU\Software\Orvel) ----------------------------------------
     def reg_clear(self):
         self.driver('regdel')
+
+    def store(self, wait_ms=None, sound=None):
+        """Stores these settings in place of any (None: absent)."""
+        self.reg_clear()
+        if wait_ms is not None:
+            self.driver('regset', 'Wait', 4, wait_ms.to_bytes(4, 'little').hex())        # REG_DWORD
+        if sound is not None:
+            self.driver('regset', 'SoundFile', 1, (sound.encode('cp932') + b'\0').hex())  # REG_SZ
 
     def reg_get(self, name):
         """(type, bytes) of a value, None when missing, 'nokey' without the key."""

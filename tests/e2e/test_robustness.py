@@ -169,9 +169,7 @@ class LifecycleFaults(runner.Case):
         # the instance lock lets one run. Over several rounds: the other ends
         # at once with 0, one window remains, and it ends with 0 when closed.
         r = self.rig
-        r.reg_clear()
-        r.driver('regset-dword', 'Wait', 3600000)
-        r.driver('regset-sz', 'SoundFile', (windows_path(os.path.join(r.tmp, 'none.wav')).encode('cp932') + b'\0').hex())
+        r.store(3600000, windows_path(os.path.join(r.tmp, 'none.wav')))
         for round_ in range(5):
             with self.subTest(round=round_):
                 a, b = r.run_halvory(), r.run_halvory()

@@ -10,6 +10,7 @@ import os
 import unittest
 
 import audio
+import desktop
 import faults
 import mcitrace
 import runner
@@ -91,14 +92,17 @@ def setUpModule():
         recorded('long-again', PART_SECONDS + 1.2)
         # Right after a sound that would be heard again if a failed open
         # played the file before it. With an icon of the stage's, the
-        # desktop shows its taskbar: a window the list must see.
+        # desktop shows its taskbar: a window the list must see (the pointer
+        # away from the icon, whose tooltip would be another).
         stage.cmd('add')
-        Scene.windows_before = stage.windows()
+        desktop.xdotool(rig, 'mousemove', 10, 10)
+        Scene.stage_pid = int(rig.driver('pid', hex(stage.hwnd)).split()[0])
+        Scene.windows_before = desktop.top_windows(rig, visible=True)
         step('missing', 'restart', f['missing'])
         recorded('missing', 0.9)
         step('unknown', 'restart', f['unknown'])
         recorded('unknown', 0.9)
-        Scene.windows_after = stage.windows()
+        Scene.windows_after = desktop.top_windows(rig, visible=True)
         stage.cmd('remove')
         step('midi', 'restart', f['midi'])
         recorded('midi', 0.4)
@@ -199,10 +203,10 @@ class Heard(unittest.TestCase):
         self.assertEqual([], begun, 'something started')
         track = Scene.timeline.track(sent('missing'), sent('midi'))
         self.assertFalse([t for t, hz in track if near(hz, FIRST_PART_HZ)], 'the file before played again')
-        self.assertIn('Shell_TrayWnd', [w[0] for w in Scene.windows_before], 'the list sees no window')
+        self.assertIn('Shell_TrayWnd', [w.cls for w in Scene.windows_before], 'the list sees no window')
         self.assertEqual(Scene.windows_before, Scene.windows_after,
                          'a window appeared while the bad files were played')
-        self.assertFalse([w for w in Scene.windows_after if w[2]], 'the stage shows a window')
+        self.assertFalse([w for w in Scene.windows_after if w.pid == Scene.stage_pid], 'the stage shows a window')
 
 
 class Commands(unittest.TestCase):

@@ -3,16 +3,9 @@ desktop: after every call the icon is looked for by its picture, wherever
 the desktop shows it (desktop.find_tray_icon). Tray calls are slow under
 Wine, so the whole life of the icon is one case.
 """
-import os
-import subprocess
-
 import desktop
 import runner
 from rig import Stage
-
-# Where pictures of the looks are kept when asked for (a folder named by
-# HALVORY_TRAY_SHOTS): the icon and its neighbourhood only.
-SHOTS = os.environ.get('HALVORY_TRAY_SHOTS')
 
 
 class TrayLooks(runner.Case):
@@ -23,11 +16,6 @@ class TrayLooks(runner.Case):
         def expect(want, name):
             look, centre, shot = desktop.wait_tray(self.rig, want, 5.0)
             seen.append((name, look, centre))
-            at = centre or (seen[-2][2] if len(seen) > 1 else None)
-            if SHOTS and at:
-                os.makedirs(SHOTS, exist_ok=True)
-                subprocess.check_call(['convert', shot.path, '-crop', '120x40+%d+%d' % (at[0] - 110, at[1] - 30),
-                                       '+repage', os.path.join(SHOTS, 'tray-%s.png' % name)])
             self.assertEqual(want, look, '%s: %s' % (name, shot))
             return centre
 

@@ -20,10 +20,6 @@ class Timeline:
         if self.recorder:
             self.recorder.stop()
 
-    @staticmethod
-    def now():
-        return time.monotonic()
-
     # -- what Wine traced ----------------------------------------------------------
     def at(self, call):
         """The instant of a traced call on the test's clock."""

@@ -29,8 +29,8 @@
 //   pid HWND                         the process id of a window, and its thread's id
 //   traydelete HWND                  removes the icon (uID 0) of HWND from the tray
 //   broadcast NAME                   registers NAME and broadcasts it to top-level windows
-//   regset-dword NAME VALUE          under HKCU\Software\Orvel
-//   regset-sz NAME HEX               REG_SZ of the given bytes (give the NUL too)
+//   regset NAME TYPE HEX             a value of the type and bytes given, under
+//                                    HKCU\Software\Orvel
 //   regget NAME                      prints "type size hex", or "missing"
 //   regdel                           deletes HKCU\Software\Orvel
 //   postmany HWND COUNT MS MSG W L [MSG W L ...]
@@ -48,6 +48,7 @@
 #include <string.h>
 
 #include "hexbytes.h"
+#include "lines.h"
 
 #define ORVEL_KEY "Software\\Orvel"
 
@@ -110,23 +111,6 @@ static void Info(HWND hwnd)
          (unsigned long long)(ULONG_PTR)hwnd, cls, (int)GetDlgCtrlID(hwnd),
          (unsigned long)GetWindowLongA(hwnd, GWL_STYLE), (unsigned long)GetWindowLongA(hwnd, GWL_EXSTYLE),
          IsWindowEnabled(hwnd) ? 1 : 0, IsWindowVisible(hwnd) ? 1 : 0, r.left, r.top, r.right, r.bottom);
-}
-
-static HKEY OpenOrvel(void)
-{
-    HKEY key = NULL;
-    RegCreateKeyExA(HKEY_CURRENT_USER, ORVEL_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
-    return key;
-}
-
-static int RegSet(const char *name, DWORD type, const void *data, DWORD size)
-{
-    HKEY key = OpenOrvel();
-    if (!key)
-        return 1;
-    LONG rc = RegSetValueExA(key, name, 0, type, (const BYTE *)data, size);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS ? 0 : 1;
 }
 
 static BOOL CALLBACK PrintTopLevel(HWND hwnd, LPARAM)
@@ -225,22 +209,8 @@ static void Serve(void)
 {
     static char line[8192];
     char *argv[16];
-    int used = 0;
     Out("ready\n");
-    for (;;) {
-        char c;
-        DWORD got = 0;
-        if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, NULL) || got == 0)
-            return;
-        if (c == '\r')
-            continue;
-        if (c != '\n') {
-            if (used < (int)sizeof(line) - 1)
-                line[used++] = c;
-            continue;
-        }
-        line[used] = '\0';
-        used = 0;
+    while (ReadInputLine(line, sizeof(line))) {
         int argc = 1;
         argv[0] = (char *)"driver";
         for (char *word = line; word && argc < 16; argc++) {
@@ -369,13 +339,14 @@ static int RunCommand(int argc, char **argv)
         UINT msg = RegisterWindowMessageA(argv[2]);
         return PostMessageA(HWND_BROADCAST, msg, 0, 0) ? 0 : 1;
     }
-    if (!strcmp(cmd, "regset-dword") && argc == 4) {
-        DWORD value = (DWORD)Num(argv[3]);
-        return RegSet(argv[2], REG_DWORD, &value, 4);
-    }
-    if (!strcmp(cmd, "regset-sz") && argc == 4) {
-        int n = HexToBytes(argv[3], text, sizeof(text));
-        return RegSet(argv[2], REG_SZ, text, (DWORD)n);
+    if (!strcmp(cmd, "regset") && argc == 5) {
+        HKEY key;
+        int n = HexToBytes(argv[4], text, sizeof(text));
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, ORVEL_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL))
+            return 1;
+        LONG rc = RegSetValueExA(key, argv[2], 0, (DWORD)Num(argv[3]), (const BYTE *)text, (DWORD)n);
+        RegCloseKey(key);
+        return rc == ERROR_SUCCESS ? 0 : 1;
     }
     if (!strcmp(cmd, "regget") && argc == 3) {
         HKEY key;

@@ -15,9 +15,6 @@
 //   running       ShowRunningIcon
 //   remove        RemoveTrayIcon
 //   device        prints the device id the player holds now
-//   windows       lists the visible top-level windows (answered by the
-//                 reader thread, so it answers even while the window's
-//                 thread is stuck in a modal box)
 //   quit          ends the program
 //
 // The sound path starts empty, so a start before any "path" opens nothing.
@@ -32,6 +29,7 @@
 #include <string.h>
 
 #include "hexbytes.h"
+#include "lines.h"
 
 extern MCI_OPEN_PARMSA g_mciOpen;
 
@@ -75,32 +73,11 @@ static void Answer(const char *format, ...)
     LeaveCriticalSection(&g_outLock);
 }
 
-static BOOL CALLBACK ListWindow(HWND hwnd, LPARAM)
-{
-    if (!IsWindowVisible(hwnd))
-        return TRUE;
-    char cls[128], title[256];
-    GetClassNameA(hwnd, cls, sizeof(cls));
-    title[0] = '\0';
-    DWORD_PTR length = 0;
-    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof(title), (LPARAM)title, SMTO_ABORTIFHUNG, 2000, &length);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    Answer("window 0x%llx pid=%lu own=%d class=%s title=%s\n", (unsigned long long)(ULONG_PTR)hwnd,
-           (unsigned long)pid, pid == GetCurrentProcessId() ? 1 : 0, cls, title);
-    return TRUE;
-}
-
 static void RunLine(char *line)
 {
     char *arg = strchr(line, '\t');
     if (arg)
         *arg++ = '\0';
-    if (!strcmp(line, "windows")) {
-        EnumWindows(ListWindow, 0);
-        Answer("done 0\n");
-        return;
-    }
     for (size_t i = 0; i < sizeof(g_commands) / sizeof(g_commands[0]); i++) {
         if (strcmp(line, g_commands[i].name))
             continue;
@@ -118,24 +95,9 @@ static void RunLine(char *line)
 static DWORD WINAPI ReadCommands(LPVOID)
 {
     char line[1024];
-    int used = 0;
-    for (;;) {
-        char c;
-        DWORD got = 0;
-        if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, NULL) || got == 0)
-            break;
-        if (c == '\r')
-            continue;
-        if (c != '\n') {
-            if (used < (int)sizeof(line) - 1)
-                line[used++] = c;
-            continue;
-        }
-        line[used] = '\0';
-        used = 0;
+    while (ReadInputLine(line, sizeof(line)))
         if (line[0])
             RunLine(line);
-    }
     PostMessageA(g_hwndMain, CMD_QUIT, 0, 0);
     return 0;
 }
