@@ -177,7 +177,6 @@ class LifecycleFaults(runner.Case):
                 ended = desktop.wait_until(lambda: [p for p in (a, b) if p.poll() is not None], 15)
                 self.assertEqual(len(ended), 1, 'not exactly one start ended by itself')
                 self.assertEqual(ended[0].poll(), 0, ended[0].tail())
-                time.sleep(1)
                 running = desktop.top_windows(r, cls=MAIN_CLASS)
                 winner = b if ended[0] is a else a
                 self.assertEqual(len(running), 1, 'main windows: %s' % (running,))
