@@ -15,7 +15,7 @@ import runner
 from desktop import DIALOG_CLASS, open_settings
 from resources import MAIN_CLASS, IDOK, IDC_SOUNDFILE, IDC_HOURS, IDC_MINUTES, IDC_SECONDS, IDM_PAUSE, IDM_RESUME
 from rig import WM_CLOSE, WM_COMMAND, windows_path
-from timeline import assert_period, near
+from timeline import Timeline, assert_period, near
 
 
 class BadSoundInputs(runner.Case):
@@ -95,7 +95,7 @@ class BadSoundInputs(runner.Case):
     def test_folder_names_with_0x5c_trail_bytes_are_heard(self):
         # 表 is 95 5C and ソ is 83 5C in code page 932: a byte-wise path walk
         # would take their second bytes for folder separators.
-        tl = self.timeline = self.timeline.__class__(self.rig, record=True)
+        tl = Timeline(self.rig, record=True)
         self.addCleanup(tl.stop)
         folder = os.path.join(self.dir, '表示', 'ソース')
         os.makedirs(folder)
