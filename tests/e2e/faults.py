@@ -50,15 +50,15 @@ def mp3_stop_never_returned(program):
 
 
 def control_mp3_stops(rig, program):
-    """The minimal chime program (bench/chime.c) on the same MP3, at the
-    program's own interval, for as many stops as the program had sent:
-    (its stop failed the same way, what it did)."""
+    """The minimal chime program (bench/chime.c) on the same MP3, in the same
+    folder and setting, at the program's own interval, for as many stops as
+    the program had sent: (its stop failed the same way, what it did)."""
     stops, element, _ = stuck_mp3_stop(program)
     restarts = mcitrace.restarts(program.calls())
     gaps = [b.stop.time - a.stop.time for a, b in zip(restarts, restarts[1:])]
-    interval = min(2.0, statistics.median(gaps)) if gaps else 1.0
+    interval = statistics.median(gaps) if gaps else 1.0
     control = rig.start_exe(os.path.join(rig.tools, 'tests', 'chime.exe'), str(int(interval * 1000)), element,
-                            env=mcitrace.trace_env(rig.env), name='control')
+                            env=mcitrace.trace_env(program.env), cwd=program.cwd, name='control')
     try:
         deadline = time.monotonic() + stops * interval * 3 + 30
         while time.monotonic() < deadline:

@@ -56,13 +56,13 @@ class Program:
     """A process of the rig. `started` is the instant just before the spawn."""
 
     def __init__(self, rig, argv, env=None, cwd=None, name='proc', pipes=False):
-        self.rig, self.name = rig, name
+        self.rig, self.name, self.env, self.cwd = rig, name, env or rig.env, cwd or rig.tmp
         self.log = os.path.join(rig.tmp, '%s%d.log' % (name, len(rig.started)))
         self.window_thread = None       # the thread of its window, where it has one
         self.ended_at = None
         with open(self.log, 'wb') as out:
             self.started = time.monotonic()
-            self.proc = subprocess.Popen(argv, env=env or rig.env, cwd=cwd or rig.tmp,
+            self.proc = subprocess.Popen(argv, env=self.env, cwd=self.cwd,
                                          stdin=subprocess.PIPE if pipes else subprocess.DEVNULL,
                                          stdout=subprocess.PIPE if pipes else out,
                                          stderr=out if pipes else subprocess.STDOUT)

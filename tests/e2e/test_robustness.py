@@ -114,7 +114,7 @@ class LifecycleFaults(runner.Case):
         tl = self.timeline
         wav = audio.make_tone(os.path.join(self.folder(), 'cycle.wav'), 700, 0.3)
         hv = self.rig.start_halvory(1000, windows_path(wav), traced=True)
-        self.assertEqual(2, len(tl.wait_ticks(hv, 2, timeout=15)))
+        self.assertGreaterEqual(len(tl.wait_ticks(hv, 2, timeout=15)), 2)
         # Posted in bursts, 5 ms apart, with ticks falling among them.
         t_posting = time.monotonic()
         self.rig.driver('postmany', hex(hv.hwnd), 100, 5, WM_COMMAND, IDM_PAUSE, 0, WM_COMMAND, IDM_RESUME, 0)
@@ -133,7 +133,7 @@ class LifecycleFaults(runner.Case):
         # Heard, not just asked for: the 700 Hz tone after the cycles. A
         # dropout inside a 0.3 s tone (seen under heavy load) is not a second
         # chime: pieces closer than a quarter second are one.
-        after = [s for s in tl.heard(t_posted, merge_gap=0.25) if near(s.pitch, 700, 0.15)]
+        after = [s for s in tl.heard(t_posted, merge_gap=0.25) if near(s.pitch, 700, 100 / 700)]
         self.assertGreaterEqual(len(after), 4, tl.heard(t_posted))
         faults.assert_ends_with_0(self, hv, hv.exit())
 

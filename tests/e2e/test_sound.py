@@ -303,6 +303,7 @@ class Commands(unittest.TestCase):
         # player holds, and so do the next stop and close.
         for name, driver in (('missing', 'any'), ('unknown', None)):
             open_, play = self.expect_open_and_play(name, driver)
+            self.assertNotEqual(0, open_.rc, '%s: the open succeeded' % name)
             self.assertNotEqual(0, play.rc, '%s: the play succeeded' % name)
 
 
