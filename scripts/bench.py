@@ -137,25 +137,14 @@ def onset_after(onsets, t, within=HEARD_AFTER, before=HEARD_BEFORE):
 
 
 # -- figures ------------------------------------------------------------------
-def pct(values, q):
-    s = sorted(values)
-    if not s:
-        return float('nan')
-    i = min(len(s) - 1, max(0, int(round(q / 100.0 * (len(s) - 1)))))
-    return s[i]
-
-
 def ms(x):
     return '%.1f ms' % (x * 1000)
 
 
-def us(x):
-    return '%.0f µs' % (x * 1e6)
-
-
 def trio(values):
-    """(median, p95, max) of a list."""
-    return statistics.median(values), pct(values, 95), max(values)
+    """(median, p95, max) of a list that is not empty."""
+    s = sorted(values)
+    return statistics.median(s), s[int(round(0.95 * (len(s) - 1)))], s[-1]
 
 
 def trio_ms(values):
@@ -449,7 +438,7 @@ class Bench:
             raise RuntimeError('the minimal idle program made no window (%s)' % b.how())
         base, base_ws = self.cpu_over(b, secs)
         close_window(b, 'BenchIdle')
-        self.compare('idle x86_64', 'CPU over %d s (1 h interval)' % secs, us(hv), us(base),
+        self.compare('idle x86_64', 'CPU over %d s (1 h interval)' % secs, '%.0f µs' % (hv * 1e6), '%.0f µs' % (base * 1e6),
                      ratio(hv, base) if base > 0 else
                      ('both 0: neither ran while idle' if hv == 0 else 'n/a (minimal 0)'),
                      'scheduler CPU time of all threads; minimal: a message loop (bench/idle.c); '

@@ -68,11 +68,9 @@ class Shot:
     def path(self):
         if not self._path:
             self._path = os.path.join(self.rig.tmp, 'shot%.3f.png' % time.monotonic())
-            subprocess.run(['convert', 'ppm:-', self._path], input=self.ppm_bytes(), check=True)
+            ppm = b'P6\n%d %d\n255\n' % (self.w, self.h) + self.rgb
+            subprocess.run(['convert', 'ppm:-', self._path], input=ppm, check=True)
         return self._path
-
-    def ppm_bytes(self):
-        return b'P6\n%d %d\n255\n' % (self.w, self.h) + self.rgb
 
     def __str__(self):
         return self.path
