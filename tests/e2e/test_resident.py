@@ -11,7 +11,7 @@ import runner
 from faults import assert_ends_with_0
 from resources import IDM_PAUSE, IDM_RESUME, IDM_EXIT
 from rig import WM_NULL, WM_COMMAND, WM_CLOSE, windows_path
-from timeline import assert_period, near
+from timeline import assert_not_before, assert_period, near
 
 INTERVAL_MS = 2000
 INTERVAL = INTERVAL_MS / 1000.0
@@ -69,12 +69,16 @@ class Resident(runner.Case):
 
         # No sound at start: the first chime is one interval after the
         # window exists, which is after the spawn and before it was seen.
-        self.assertGreaterEqual(tl.ticks(hv)[0], hv.started + INTERVAL)
+        assert_not_before(self, tl.ticks(hv)[0], hv.started + INTERVAL)
         self.assertGreaterEqual(onsets[0], tl.place(hv.started + INTERVAL), 'a chime before the first interval')
         self.assertLessEqual(onsets[0] - tl.place(seen), INTERVAL + 1.0)
-        # Once per interval, by the median gap (the first play of a process
-        # opens the device cold and may start late), and never twice in one.
-        assert_period(self, onsets, INTERVAL, gaps=5)
+        # Once per interval: the ticks by their median gap on the trace's clock
+        # (a busy machine delays heard onsets by a tenth of a second or more),
+        # every tick heard but the last, which may still be on its way, and
+        # never two chimes in one interval.
+        ticks = tl.ticks(hv)
+        assert_period(self, ticks, INTERVAL, gaps=5)
+        self.assertGreaterEqual(len(onsets), len(ticks) - 1, 'a tick not heard: %d ticks, %s' % (len(ticks), chimes))
         self.assertGreater(min(b - a for a, b in zip(onsets, onsets[1:])), INTERVAL / 2, 'two chimes in one interval')
         # The chimes went on through the second starts.
         self.assertTrue([t for t in onsets if t > tl.place(others_done)])
@@ -102,6 +106,7 @@ class Resident(runner.Case):
         menu = desktop.open_tray_menu(self.rig)
         log('menu while running: %r' % menu)
         self.assertTrue(menu.enabled(IDM_PAUSE) and menu.grayed(IDM_RESUME), menu)
+        mark = tl.mark(hv)
         paused_at = menu.choose(IDM_PAUSE)
         self.assertEqual('paused', self.look('paused'))
         looked = time.monotonic()       # the paused look was on the screen by now
@@ -113,9 +118,10 @@ class Resident(runner.Case):
         # last, which no open followed) came after the click, and its close
         # (sent once the stop had returned) before the look was seen.
         calls = hv.calls()
-        pause = calls[max(i for i, c in enumerate(calls) if c.command == 'MCI_STOP'):]
+        stop = max(i for i, c in enumerate(calls) if c.command == 'MCI_STOP')
+        pause = calls[stop:]
         self.assertEqual(['MCI_STOP', 'MCI_CLOSE'], [c.command for c in pause], 'a play while paused')
-        self.assertGreater(tl.at(pause[0]), paused_at)
+        self.assertGreaterEqual(stop, mark, 'the stop came before the click')
         self.assertLess(tl.at(pause[1]), looked, 'the paused look showed before the sound was stopped')
         # Heard: the 6 s chime was playing when Pause was chosen (each tick
         # restarts it, which may leave a short gap: the moments just before
@@ -140,7 +146,7 @@ class Resident(runner.Case):
         ticks = tl.ticks(hv, looked)
         self.assertTrue(ticks, 'no chime after resume')
         log('first tick %.3f s after the click on Resume' % (ticks[0] - resumed_at))
-        self.assertGreaterEqual(ticks[0], resumed_at + INTERVAL)
+        assert_not_before(self, ticks[0], resumed_at + INTERVAL)
         after = tl.heard(after=resumed_at)
         self.assertTrue(after, 'no chime heard after resume')
         self.assertGreaterEqual(after[0].start, tl.place(resumed_at + INTERVAL), 'a chime before a full interval')

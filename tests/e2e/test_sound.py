@@ -244,8 +244,8 @@ class Commands(unittest.TestCase):
 
     def test_the_trace_is_on_the_test_clock(self):
         # Wine's timestamps, carried by the measured offset, put every step's
-        # commands between the instant it was sent and its answer. Wine
-        # prints whole milliseconds, cut: a call came within one after its stamp.
+        # commands between the instant it was sent and its answer; a stamp
+        # is Wine's tick count, which may be up to mcitrace.STAMP behind.
         for name, calls in self.steps().items():
             with self.subTest(name):
                 for call in calls:

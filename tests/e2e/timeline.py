@@ -1,9 +1,11 @@
 """One clock for a case: the instants of commands, taken before each is sent;
 the restarts of the sound that Wine traced, carried onto the test's clock
-by the measured offset between Wine's clock and the test's; and the sounds
-heard, placed on it by the recording's reads (audio.Recorder.at). So no
-load can put an effect before its cause: a sound or a tick that a command
-caused comes after the command's instant, however late it is seen."""
+by the measured offset between Wine's clock and the test's (each up to
+mcitrace.STAMP early, so the trace tells a command's effects by order: mark);
+and the sounds heard, placed on it by the recording's reads
+(audio.Recorder.at). So no load can put an effect before its cause: a sound
+or a tick that a command caused comes after the command's instant, however
+late it is seen."""
 import statistics
 import time
 
@@ -24,6 +26,12 @@ class Timeline:
     def at(self, call):
         """The instant of a traced call on the test's clock."""
         return call.time - self.offset
+
+    def mark(self, program):
+        """A mark in the program's trace now: the calls after it began later
+        (Wine writes a call's line as it begins). To tell a command's effect
+        from what came just before it, where the stamps cannot (mcitrace.STAMP)."""
+        return len(program.calls())
 
     def ticks(self, program, after=0.0):
         """When the program's restarts of the sound after an instant began:
@@ -84,6 +92,12 @@ def near(freq, want, within=0.08):
 def which(sound, pitches):
     """The name of the test sound whose pitch is nearest to a sound's."""
     return min(pitches, key=lambda name: abs(pitches[name] - sound.pitch)) if sound.pitch else None
+
+
+def assert_not_before(test, traced, instant, msg=None):
+    """A traced instant (a tick) came no sooner than another: its stamp may
+    be up to mcitrace.STAMP before it."""
+    test.assertGreaterEqual(traced + mcitrace.STAMP, instant, msg)
 
 
 def assert_period(test, instants, seconds, gaps=4, within=0.03):
