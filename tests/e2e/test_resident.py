@@ -69,7 +69,7 @@ class Resident(runner.Case):
 
         # No sound at start: the first chime is one interval after the
         # window exists, which is after the spawn and before it was seen.
-        assert_not_before(self, tl.ticks(hv)[0], hv.started + INTERVAL)
+        assert_not_before(self, tl.ticks(hv)[0], hv.started + INTERVAL, 'a tick before the first interval')
         self.assertGreaterEqual(onsets[0], tl.place(hv.started + INTERVAL), 'a chime before the first interval')
         self.assertLessEqual(onsets[0] - tl.place(seen), INTERVAL + 1.0)
         # Once per interval: the ticks by their median gap on the trace's clock
@@ -146,7 +146,7 @@ class Resident(runner.Case):
         ticks = tl.ticks(hv, looked)
         self.assertTrue(ticks, 'no chime after resume')
         log('first tick %.3f s after the click on Resume' % (ticks[0] - resumed_at))
-        assert_not_before(self, ticks[0], resumed_at + INTERVAL)
+        assert_not_before(self, ticks[0], resumed_at + INTERVAL, 'a tick before an interval after Resume')
         after = tl.heard(after=resumed_at)
         self.assertTrue(after, 'no chime heard after resume')
         self.assertGreaterEqual(after[0].start, tl.place(resumed_at + INTERVAL), 'a chime before a full interval')

@@ -94,10 +94,10 @@ def which(sound, pitches):
     return min(pitches, key=lambda name: abs(pitches[name] - sound.pitch)) if sound.pitch else None
 
 
-def assert_not_before(test, traced, instant, msg=None):
+def assert_not_before(test, traced, instant, msg):
     """A traced instant (a tick) came no sooner than another: its stamp may
     be up to mcitrace.STAMP before it."""
-    test.assertGreaterEqual(traced + mcitrace.STAMP, instant, msg)
+    test.assertGreaterEqual(traced + mcitrace.STAMP, instant, '%s: %.3f s before it' % (msg, instant - traced))
 
 
 def assert_period(test, instants, seconds, gaps=4, within=0.03):
