@@ -9,11 +9,22 @@
 
 int g_paused = 0;
 
+static BOOL AddIconOfState(void)
+{
+    return g_paused ? AddPausedIcon(g_hwndMain) : AddTrayIcon(g_hwndMain);
+}
+
+static BOOL ShowLookOfState(void)
+{
+    return g_paused ? ShowPausedIcon(g_hwndMain) : ShowRunningIcon(g_hwndMain);
+}
+
 void OnStart(void)
 {
     // No sound at start: the first chime comes one interval later.
     ReadSettings();
-    AddTrayIcon(g_hwndMain);
+    if (!AddTrayIcon(g_hwndMain))
+        StartTrayRetry();
     ArmChimeTimer();
 }
 
@@ -66,17 +77,28 @@ void OnDestroy(void)
     // Also reached by a close request from outside, which sends no sound command.
     if (g_paused == 0)
         DisarmChimeTimer();
+    StopTrayRetry();
     RemoveTrayIcon(g_hwndMain);
     PostQuitMessage(0);
 }
 
 void OnTaskbarCreated(void)
 {
-    // The new taskbar has no icon of ours. Bring it back in the look that
-    // tells the truth: a paused chime must not look as if it were running.
-    AddTrayIcon(g_hwndMain);
-    if (g_paused)
-        ShowPausedIcon(g_hwndMain);
+    // The new taskbar has no icon of ours, whatever a retry was waiting
+    // for. Bring it back in the look that tells the truth: a paused chime
+    // must not look as if it were running.
+    StopTrayRetry();
+    if (!AddIconOfState())
+        StartTrayRetry();
+}
+
+void OnTrayRetry(void)
+{
+    // A modify first: an add that timed out may have reached the shell after
+    // all, and a second add would be refused or make a second icon. The
+    // look is the state's now, which a pause or resume may have changed.
+    if (ShowLookOfState() || AddIconOfState())
+        StopTrayRetry();
 }
 
 void OnPreviewPlay(void)

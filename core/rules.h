@@ -14,6 +14,7 @@ void OnResume(void);
 void OnExit(void);
 void OnDestroy(void);
 void OnTaskbarCreated(void);
+void OnTrayRetry(void);      // the shell has not taken the icon yet
 void OnSettingsApplied(unsigned int hours, unsigned int minutes, unsigned int seconds);
 void OnPreviewPlay(void);
 void OnPreviewStop(void);

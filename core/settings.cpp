@@ -11,7 +11,7 @@ char g_soundPath[SOUND_PATH_SIZE] = DEFAULT_SOUND_PATH;
 
 static const char kHoursMessage[] = "0から999までの整数を入力してください。";
 static const char kMinutesSecondsMessage[] = "0から59までの整数を入力してください。";
-static const char kPathMessage[] = "音声ファイルの指定が無効です。";
+extern const char kPathMessage[] = "音声ファイルの指定が無効です。";
 
 void SplitInterval(unsigned int ms, unsigned int *hours, unsigned int *minutes,
                    unsigned int *seconds)
@@ -104,4 +104,33 @@ void CutAtCharBoundary(char *text, int maxBytes)
         i += width;
     }
     text[i] = '\0';
+}
+
+void ConvertNumberText(const char *text, NumberEntry *entry)
+{
+    const unsigned char *p = (const unsigned char *)text;
+    unsigned int value = 0;
+    int digits = 0;
+    while (*p == ' ')
+        p++;    // leading blanks, as the platform's own conversion skips them
+    for (;; digits++) {
+        // A full-width digit is 82 4F to 82 58. The walk stops at the first
+        // character that is not a digit, so it is always at the start of a
+        // character, and a trail byte is never taken for a lead.
+        unsigned int digit = *p - '0';
+        int width = 1;
+        if (*p == 0x82) {
+            digit = p[1] - 0x4Fu;
+            width = 2;
+        }
+        if (digit > 9)
+            break;
+        // Held above every limit once past it, so that a long number is
+        // refused as too large and never wraps round to a small one.
+        if (value < 100000u)
+            value = value * 10u + digit;
+        p += width;
+    }
+    entry->converted = digits > 0 && *p == '\0';
+    entry->value = value;   // of no meaning when it did not convert
 }

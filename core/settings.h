@@ -48,6 +48,16 @@ EntryField ValidateEntries(const NumberEntry *hours, const NumberEntry *minutes,
                            const NumberEntry *seconds, const char *path,
                            EntryFailure *failure);
 
+// The message of a path that names nothing, also for a chosen file the
+// program cannot hold.
+extern const char kPathMessage[];
+
+// A number field's text as the dialog reads it: decimal digits, ASCII or
+// the full-width ones of code page 932 (０ to ９, as the IME types them), at
+// least one, after blanks at most; anything else does not convert. A
+// number too large for any field converts to a value above every limit.
+void ConvertNumberText(const char *text, NumberEntry *entry);
+
 // Cuts text to at most maxBytes bytes without leaving half of a double-byte
 // code page 932 character at the end.
 void CutAtCharBoundary(char *text, int maxBytes);

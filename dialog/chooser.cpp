@@ -51,12 +51,18 @@ void ChooseSoundFile(HWND hwnd)
     BOOL chosen = GetOpenFileNameA(&ofn);
     if (directoryLength > 0 && directoryLength < sizeof(directory))
         SetCurrentDirectoryA(directory);
-    // Where the cut splits a double-byte character, the platform leaves the
-    // last byte alone: the path then ends early and names nothing, though
-    // the chooser was told the file must exist.
+    // A chosen file that the setting cannot hold: a path cut to the buffer
+    // (where the cut splits a double-byte character,
+    // the platform leaves the last byte alone, and the path ends early), or
+    // a name with a character code page 932 lacks (a wave dash from a Mac,
+    // an emoji), which the platform hands back changed. Such a path names
+    // nothing, though the chooser was told the file must exist. The user
+    // chose a file, so the refusal is said; a Cancel says nothing.
     if (!chosen || g_soundPath[SOUND_PATH_SIZE - 1] != '\0'
         || GetFileAttributesA(g_soundPath) == INVALID_FILE_ATTRIBUTES) {
         lstrcpynA(g_soundPath, previous, SOUND_PATH_SIZE);
+        if (chosen)
+            MessageBoxA(hwnd, kPathMessage, NULL, MB_ICONWARNING);
         return;
     }
     // Raises EN_CHANGE: the preview buttons follow the chosen file.

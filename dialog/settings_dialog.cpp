@@ -7,6 +7,7 @@
 #include "res/resource.h"
 
 #include <commctrl.h>
+#include <imm.h>
 
 HBITMAP g_hbmPlay = NULL;
 HBITMAP g_hbmStop = NULL;
@@ -14,6 +15,7 @@ HWND g_hwndSettings = NULL;
 
 static void OnInitDialog(HWND hwnd);
 static void SetUpSpins(HWND hwnd);
+static void SetUpNumberField(HWND hwnd, int id, int maxChars);
 static void UpdatePreviewButtons(HWND hwnd);
 static void OnOk(HWND hwnd);
 static void CloseDialog(HWND hwnd, INT_PTR result);
@@ -83,9 +85,9 @@ static void OnInitDialog(HWND hwnd)
 
     SetUpSpins(hwnd);
 
-    SendDlgItemMessageA(hwnd, IDC_HOURS, EM_LIMITTEXT, 3, 0);
-    SendDlgItemMessageA(hwnd, IDC_MINUTES, EM_LIMITTEXT, 2, 0);
-    SendDlgItemMessageA(hwnd, IDC_SECONDS, EM_LIMITTEXT, 2, 0);
+    SetUpNumberField(hwnd, IDC_HOURS, 3);
+    SetUpNumberField(hwnd, IDC_MINUTES, 2);
+    SetUpNumberField(hwnd, IDC_SECONDS, 2);
 
     // Raises EN_CHANGE, which sets the preview buttons for this path.
     SetDlgItemTextA(hwnd, IDC_SOUNDFILE, g_soundPath);
@@ -96,6 +98,16 @@ static void OnInitDialog(HWND hwnd)
                                     12, 12, LR_LOADMAP3DCOLORS);
     SendDlgItemMessageA(hwnd, IDC_PLAY, BM_SETIMAGE, IMAGE_BITMAP, (LPARAM)g_hbmPlay);
     SendDlgItemMessageA(hwnd, IDC_STOP, BM_SETIMAGE, IMAGE_BITMAP, (LPARAM)g_hbmStop);
+}
+
+static void SetUpNumberField(HWND hwnd, int id, int maxChars)
+{
+    HWND field = GetDlgItem(hwnd, id);
+    SendMessageA(field, EM_LIMITTEXT, maxChars, 0);
+    // Fields of digits take no input method, as in Japanese programs: with
+    // the IME on, keys typed there come as plain digits, not as full-width
+    // text waiting to be confirmed.
+    ImmAssociateContext(field, NULL);
 }
 
 static void SetUpSpins(HWND hwnd)
@@ -139,9 +151,12 @@ static void ReadPathField(HWND hwnd, char *path)
 static int ReadNumberField(HWND hwnd, int id, EntryField field, NumberEntry *entry,
                            EntryFailure *failure)
 {
-    BOOL converted = FALSE;
-    entry->value = GetDlgItemInt(hwnd, id, &converted, FALSE);
-    entry->converted = converted;
+    // A paste is not filtered by the field, and full-width digits are what a
+    // Japanese user types with the IME on: they count as the digits they are.
+    char text[16];
+    if (GetDlgItemTextA(hwnd, id, text, sizeof(text)) >= (int)sizeof(text) - 1)
+        text[0] = '\0';    // too long for the buffer: no number of the field's size
+    ConvertNumberText(text, entry);
     return CheckNumberEntry(field, entry, failure);
 }
 

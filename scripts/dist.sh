@@ -43,7 +43,7 @@ stage() {
 # Windows takes every DLL that is not one of its KnownDLLs from the exe's own
 # folder first, where anyone may have left one: the exes import KnownDLLs
 # only and bind the others themselves from the system folder.
-KNOWN_DLLS="advapi32 comdlg32 gdi32 kernel32 msvcrt shell32 user32"
+KNOWN_DLLS="advapi32 comdlg32 gdi32 imm32 kernel32 msvcrt shell32 user32"
 
 imports() {
     local exe triple dlls dll bad=0

@@ -38,19 +38,24 @@ BOOL NotifyTray(HWND hwnd, DWORD action, const char *tip, HICON icon)
     return result;
 }
 
-void AddTrayIcon(HWND hwnd)
+BOOL AddTrayIcon(HWND hwnd)
 {
-    NotifyTray(hwnd, NIM_ADD, TRAY_TIP_RUNNING, LoadLookIcon(IDI_RUNNING));
+    return NotifyTray(hwnd, NIM_ADD, TRAY_TIP_RUNNING, LoadLookIcon(IDI_RUNNING));
 }
 
-void ShowPausedIcon(HWND hwnd)
+BOOL AddPausedIcon(HWND hwnd)
 {
-    NotifyTray(hwnd, NIM_MODIFY, TRAY_TIP_PAUSED, LoadLookIcon(IDI_PAUSED));
+    return NotifyTray(hwnd, NIM_ADD, TRAY_TIP_PAUSED, LoadLookIcon(IDI_PAUSED));
 }
 
-void ShowRunningIcon(HWND hwnd)
+BOOL ShowPausedIcon(HWND hwnd)
 {
-    NotifyTray(hwnd, NIM_MODIFY, TRAY_TIP_RUNNING, LoadLookIcon(IDI_RUNNING));
+    return NotifyTray(hwnd, NIM_MODIFY, TRAY_TIP_PAUSED, LoadLookIcon(IDI_PAUSED));
+}
+
+BOOL ShowRunningIcon(HWND hwnd)
+{
+    return NotifyTray(hwnd, NIM_MODIFY, TRAY_TIP_RUNNING, LoadLookIcon(IDI_RUNNING));
 }
 
 void RemoveTrayIcon(HWND hwnd)

@@ -17,6 +17,7 @@ static BOOL IsCloseRequest(const char *cmdLine);
 static BOOL TakeInstanceLock(const char *className, HANDLE *lock);
 static void InitCommonControlsFromSystem(void);
 static ATOM RegisterMainClass(HINSTANCE hInstance, const char *className);
+static void LetTaskbarCreatedIn(HWND hwnd);
 static int RunMessageLoop(void);
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow)
@@ -73,6 +74,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
         MessageBoxA(NULL, "CreateWindow失敗。終了します。", windowName, MB_ICONERROR);
         return 2;
     }
+    LetTaskbarCreatedIn(g_hwndMain);
 
     OnStart();
     int exitCode = RunMessageLoop();
@@ -175,6 +177,21 @@ static ATOM RegisterMainClass(HINSTANCE hInstance, const char *className)
     wc.hIconSm = (HICON)LoadImageA(hInstance, MAKEINTRESOURCEA(IDI_RUNNING), IMAGE_ICON,
                                    16, 16, LR_DEFAULTCOLOR);
     return RegisterClassExA(&wc);
+}
+
+// Windows only (Wine has no integrity levels): an instance started with
+// "Run as administrator" runs at a higher integrity level than Explorer, and
+// the system drops messages from a lower level unless the window lets them
+// in. Without this a restarted Explorer's "TaskbarCreated" never arrives and
+// the icon is gone for good. Looked up at run time: Windows 7 and later.
+static void LetTaskbarCreatedIn(HWND hwnd)
+{
+    typedef BOOL(WINAPI * ChangeWindowMessageFilterExFn)(HWND, UINT, DWORD, void *);
+    const DWORD allow = 1;  // MSGFLT_ALLOW
+    ChangeWindowMessageFilterExFn change = (ChangeWindowMessageFilterExFn)GetProcAddress(
+        GetModuleHandleA("user32.dll"), "ChangeWindowMessageFilterEx");
+    if (change)
+        change(hwnd, g_msgTaskbarCreated, allow, NULL);   // refused for 0: harmless
 }
 
 static int RunMessageLoop(void)

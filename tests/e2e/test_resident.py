@@ -10,13 +10,59 @@ import desktop
 import runner
 from faults import assert_ends_with_0
 from resources import IDM_PAUSE, IDM_RESUME, IDM_EXIT
-from rig import WM_NULL, WM_COMMAND, WM_CLOSE, windows_path
+from rig import WM_NULL, WM_COMMAND, WM_CLOSE, Commands, windows_path
 from timeline import assert_not_before, assert_period, near
 
 INTERVAL_MS = 2000
 INTERVAL = INTERVAL_MS / 1000.0
 SHORT_TONE = 880    # Hz: the short chime of the timing scenario
 LONG_TONE = 660     # Hz: a chime longer than the interval
+
+
+# The icon's retry: the program tries again every second; the chime ticks
+# at an interval of its own, so that a retry taken for a tick would show.
+RETRY_TICK_MS = 1500
+QUIET = 3 * 1.0     # three retry periods watched for nothing more
+
+
+class NotifyArea(Commands):
+    """The notification area of tests/tools/notifyarea.c: the icon messages
+    it was sent, a line each, in the order it answered them."""
+
+    def __init__(self, *args):
+        super().__init__(*args)
+        self.pending = []
+
+    def ask(self, *words, timeout=30):
+        rc, lines = super().ask(*words, timeout=timeout)
+        self.pending += lines
+        return rc, lines
+
+    def until(self, want, look):
+        """The messages up to the one wanted, each before it a refused retry
+        in this look (a retry may be on its way when a command is posted)."""
+        while True:
+            message = self.next()
+            if message in (want, None) or message not in ('modify %s refused' % look, 'add %s refused' % look):
+                return message
+
+    def until_taken(self, look):
+        """The messages up to the first it took: refused retries in this look, then that one."""
+        seen = []
+        while not seen or seen[-1] in ('modify %s refused' % look, 'add %s refused' % look):
+            seen.append(self.next())
+        return seen
+
+    def next(self, timeout=10.0):
+        """The next message it answered, or None when none came in time."""
+        if self.pending:
+            return self.pending.pop(0)
+        try:
+            return self._next(timeout)
+        except AssertionError:
+            if self.poll() is not None:
+                raise
+            return None
 
 
 def log(text):
@@ -184,6 +230,48 @@ class Resident(runner.Case):
         assert_ends_with_0(self, hv, hv.exit())
         self.assertEqual('none', self.look('none'))
         self.assertEqual('nokey', self.rig.reg_get('Wait'))
+
+    def test_icon_a_busy_shell_refused_comes_in_the_look_of_the_state(self):
+        # A notification area of the test's own that refuses the adds until
+        # told to take them, and broadcasts nothing: the icon must come by
+        # itself, by a modify first (an add that timed out may have landed),
+        # then an add, in the look of the state at that moment.
+        area_exe = os.path.join(self.rig.build, 'tests', 'notifyarea.exe')
+        for row, pause, land in (('refused, then taken', False, False), ('paused before it lands', True, False),
+                                 ('an add that timed out landed', False, True)):
+            with self.subTest(row):
+                self.rig.close_leftovers()    # a row that failed left its Halvory
+                area = NotifyArea(self.rig, [self.rig.loader(area_exe), area_exe], 'notifyarea')
+                self.addCleanup(area.end)
+                if land:
+                    area.ask('land')
+                hv = self.rig.start_halvory(RETRY_TICK_MS, 'none.wav', traced=True)
+                self.addCleanup(hv.end)
+                self.assertEqual(area.next(), 'add running refused')
+                if land:
+                    taken = area.until_taken('running')
+                    self.assertEqual(taken, ['modify running taken'], 'no second add')
+                else:
+                    # Tried again at its period, and refused again.
+                    self.assertEqual(area.until('add running refused', 'running'), 'add running refused')
+                    look = 'running'
+                    if pause:
+                        look = 'paused'
+                        hv.command(IDM_PAUSE)
+                        self.assertEqual(area.until('modify paused refused', 'running'), 'modify paused refused')
+                    area.ask('take')
+                    self.assertEqual(area.until_taken(look)[-1], 'add %s taken' % look)
+                # Then it stops trying: nothing more for three retry periods,
+                # on the channel that saw each retry until then.
+                self.assertIsNone(area.next(QUIET), 'tried again after the shell took the icon')
+                if not pause:
+                    # Every tick came at the interval, none lost and none
+                    # doubled by the retry's timer.
+                    ticks = self.timeline.wait_ticks(hv, 4)
+                    assert_period(self, ticks, RETRY_TICK_MS / 1000.0, gaps=3)
+                assert_ends_with_0(self, hv, hv.close())
+                self.assertEqual(area.next(), 'delete none taken')
+                area.end()
 
     def test_close_requests_with_none_running(self):
         # "/u" with none running: waits its second, ends with 0, starts nothing.

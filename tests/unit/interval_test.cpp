@@ -116,6 +116,45 @@ TEST(Validate, FirstFailingEntryWinsWithItsMessageAndFocus)
     }
 }
 
+// A field's text as the dialog reads it. Full-width digits (as the IME types
+// them, ３ is 82 52) count as digits; anything else refuses the whole field.
+TEST(Validate, NumberTextTakesAsciiAndFullWidthDigitsOnly)
+{
+    const struct {
+        const char *text;
+        int converted;
+        unsigned int value;
+    } cases[] = {
+        {"30", 1, 30},
+        {"\x82\x52\x82\x4f", 1, 30},            // ３０
+        {"\x82\x58\x82\x58\x82\x58", 1, 999},   // ９９９
+        {"1\x82\x54", 1, 15},                     // mixed: 1５
+        {"  7", 1, 7},                              // pasted after blanks
+        {"7 ", 0, 0},
+        {"4294967296", 1, 0},                       // too large: refused by every limit
+        {"\x82\x58\x82\x58\x82\x58\x82\x58\x82\x58\x82\x58\x82\x58\x82\x58\x82\x58\x82\x58\x82\x58", 1, 0},
+        {"\x82\x52" "a", 0, 0},                    // ３a
+        {"a\x82\x52", 0, 0},
+        {"\x82\x52\x82", 0, 0},                    // ３ and half a character
+        {"\x82\x60", 0, 0},                        // Ａ, the next character after ９
+        {"\x81\x82\x4f", 0, 0},                    // a character whose trail is 82, then O
+        {"", 0, 0},
+        {"  ", 0, 0},
+        {"1 2", 0, 0},
+        {"-1", 0, 0},
+    };
+    for (const auto &c : cases) {
+        NumberEntry entry = {-1, 12345u};
+        ConvertNumberText(c.text, &entry);
+        EXPECT_EQ(c.converted, entry.converted) << "[" << c.text << "]";
+        EntryFailure failure;
+        if (c.converted && c.value)
+            EXPECT_EQ(c.value, entry.value) << "[" << c.text << "]";
+        else if (c.converted)
+            EXPECT_FALSE(CheckNumberEntry(ENTRY_HOURS, &entry, &failure)) << "[" << c.text << "]";
+    }
+}
+
 TEST(Validate, DefaultsAreTheDocumentedOnes)
 {
     EXPECT_EQ(10000u, g_intervalMs);

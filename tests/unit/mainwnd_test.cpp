@@ -80,7 +80,7 @@ TEST_F(MainWnd, ExitCommandStopsSoundEndsTheDialogAndQuits)
 {
     HWND main = g_hwndMain;
     EXPECT_EQ(0, Send(WM_COMMAND, IDM_EXIT, 0));
-    EXPECT_EQ("StopSound EndSettingsDialog DisarmChimeTimer RemoveTrayIcon", CallNames());
+    EXPECT_EQ("StopSound EndSettingsDialog DisarmChimeTimer StopTrayRetry RemoveTrayIcon", CallNames());
     EXPECT_FALSE(IsWindow(main));
     MSG msg;
     ASSERT_TRUE(PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE));
@@ -91,7 +91,7 @@ TEST_F(MainWnd, CloseRequestDestroysWithoutSoundCommand)
 {
     HWND main = g_hwndMain;
     Send(WM_CLOSE, 0, 0);
-    EXPECT_EQ("EndSettingsDialog DisarmChimeTimer RemoveTrayIcon", CallNames());
+    EXPECT_EQ("EndSettingsDialog DisarmChimeTimer StopTrayRetry RemoveTrayIcon", CallNames());
     EXPECT_FALSE(IsWindow(main));
 }
 
@@ -109,7 +109,7 @@ TEST_F(MainWnd, TrayClicksOtherThanRightReleaseCallNoRule)
 TEST_F(MainWnd, TaskbarCreatedBringsTheIconBack)
 {
     EXPECT_EQ(0, Send(g_msgTaskbarCreated, 0, 0));
-    EXPECT_EQ("AddTrayIcon", CallNames());
+    EXPECT_EQ("StopTrayRetry AddTrayIcon", CallNames());
 }
 
 TEST_F(MainWnd, FailedTaskbarRegistrationMatchesNoMessage)

@@ -59,6 +59,7 @@ protected:
         g_intervalMs = DEFAULT_INTERVAL_MS;
         g_storedIntervalMs = DEFAULT_INTERVAL_MS;
         g_timerArmed = 0;
+        g_trayTakes = TRUE;
         while (TakeQuit(NULL)) {
         }
         ClearCalls();
@@ -78,7 +79,7 @@ protected:
     {
         for (int i = 0; i < g_callCount; i++) {
             const char *what = g_calls[i].what;
-            if (!strcmp(what, "AddTrayIcon") || !strcmp(what, "ShowPausedIcon")
+            if (!strcmp(what, "AddTrayIcon") || !strcmp(what, "AddPausedIcon") || !strcmp(what, "ShowPausedIcon")
                 || !strcmp(what, "ShowRunningIcon") || !strcmp(what, "RemoveTrayIcon")) {
                 EXPECT_EQ(main, g_calls[i].hwnd) << what;
             }
@@ -95,6 +96,40 @@ TEST_F(Rules, StartReadsSettingsAddsRunningIconThenArmsWithTheReadInterval)
     EXPECT_EQ(4321u, CallOf("ArmChimeTimer").intervalMs);
     EXPECT_EQ(0, g_paused);
     ExpectTrayCallsOnMainWindow(g_hwndMain);
+
+    // A shell too busy to take the icon: the chime starts all the same, and
+    // the icon is tried again until it comes.
+    ClearCalls();
+    g_trayTakes = FALSE;
+    OnStart();
+    EXPECT_EQ("ReadSettings AddTrayIcon StartTrayRetry ArmChimeTimer", CallNames());
+}
+
+// Each retry tries a modify in the look of the state at that moment (an add
+// that timed out may have landed), then an add in that look, and stops once
+// the shell has taken either.
+TEST_F(Rules, TrayRetryModifiesThenAddsInTheLookOfTheStateUntilTaken)
+{
+    struct Row {
+        int paused;
+        BOOL takes;
+        const char *calls;
+    } rows[] = {
+        {0, FALSE, "ShowRunningIcon AddTrayIcon"},
+        {1, FALSE, "ShowPausedIcon AddPausedIcon"},
+        {0, TRUE, "ShowRunningIcon StopTrayRetry"},
+        {1, TRUE, "ShowPausedIcon StopTrayRetry"},
+    };
+    for (const Row &row : rows) {
+        ClearCalls();
+        g_paused = row.paused;
+        g_trayTakes = row.takes;
+        OnTrayRetry();
+        EXPECT_EQ(row.calls, CallNames()) << "paused " << row.paused << ", taken " << row.takes;
+        EXPECT_EQ(row.paused, g_paused);
+        ExpectTrayCallsOnMainWindow(g_hwndMain);
+    }
+    EXPECT_EQ(0, g_timerArmed) << "the chime timer is not the retry's";
 }
 
 TEST_F(Rules, TickRestartsTheSoundAndNothingElseInEitherState)
@@ -177,7 +212,7 @@ TEST_F(Rules, ExitWhileRunningStopsSoundThenDestroysAndQuitsWithZero)
 {
     HWND main = g_hwndMain;
     OnExit();
-    EXPECT_EQ("StopSound WM_DESTROY DisarmChimeTimer RemoveTrayIcon", CallNames());
+    EXPECT_EQ("StopSound WM_DESTROY DisarmChimeTimer StopTrayRetry RemoveTrayIcon", CallNames());
     EXPECT_FALSE(IsWindow(main));
     ExpectTrayCallsOnMainWindow(main);
     // The quit message comes after the icon has gone (a call made now sees it).
@@ -194,7 +229,7 @@ TEST_F(Rules, ExitWhilePausedLeavesTheDisarmedTimerAlone)
     g_paused = 1;
     HWND main = g_hwndMain;
     OnExit();
-    EXPECT_EQ("StopSound WM_DESTROY RemoveTrayIcon", CallNames());
+    EXPECT_EQ("StopSound WM_DESTROY StopTrayRetry RemoveTrayIcon", CallNames());
     EXPECT_FALSE(IsWindow(main));
     WPARAM code = 99;
     ASSERT_TRUE(TakeQuit(&code));
@@ -206,7 +241,7 @@ TEST_F(Rules, CloseRequestWhileRunningDisarmsRemovesIconAndQuitsWithoutSoundComm
     HWND main = g_hwndMain;
     // What "/u" or a posted WM_CLOSE does: the default processing destroys.
     SendMessageA(main, WM_CLOSE, 0, 0);
-    EXPECT_EQ("WM_DESTROY DisarmChimeTimer RemoveTrayIcon", CallNames());
+    EXPECT_EQ("WM_DESTROY DisarmChimeTimer StopTrayRetry RemoveTrayIcon", CallNames());
     EXPECT_EQ(0, CallOf("RemoveTrayIcon").quitPending);
     ExpectTrayCallsOnMainWindow(main);
     WPARAM code = 99;
@@ -218,7 +253,7 @@ TEST_F(Rules, CloseRequestWhilePausedRemovesIconAndQuits)
 {
     g_paused = 1;
     SendMessageA(g_hwndMain, WM_CLOSE, 0, 0);
-    EXPECT_EQ("WM_DESTROY RemoveTrayIcon", CallNames());
+    EXPECT_EQ("WM_DESTROY StopTrayRetry RemoveTrayIcon", CallNames());
     WPARAM code = 99;
     ASSERT_TRUE(TakeQuit(&code));
     EXPECT_EQ(0u, code);
@@ -226,18 +261,25 @@ TEST_F(Rules, CloseRequestWhilePausedRemovesIconAndQuits)
 
 TEST_F(Rules, TaskbarCreatedAddsTheIconInTheLookOfTheState)
 {
+    // A retry still waiting ends: the new taskbar has no icon of ours.
     OnTaskbarCreated();
-    EXPECT_EQ("AddTrayIcon", CallNames());
+    EXPECT_EQ("StopTrayRetry AddTrayIcon", CallNames());
     EXPECT_EQ(0, g_paused);
     ExpectTrayCallsOnMainWindow(g_hwndMain);
 
-    // While paused the icon comes back and then takes the paused look.
+    // While paused the icon comes back in the paused look.
     ClearCalls();
     g_paused = 1;
     OnTaskbarCreated();
-    EXPECT_EQ("AddTrayIcon ShowPausedIcon", CallNames());
+    EXPECT_EQ("StopTrayRetry AddPausedIcon", CallNames());
     EXPECT_EQ(1, g_paused);
     ExpectTrayCallsOnMainWindow(g_hwndMain);
+
+    // A new taskbar too busy to take it: tried again.
+    ClearCalls();
+    g_trayTakes = FALSE;
+    OnTaskbarCreated();
+    EXPECT_EQ("StopTrayRetry AddPausedIcon StartTrayRetry", CallNames());
 }
 
 TEST_F(Rules, PreviewsPlayAndStopWithoutTouchingStateOrTimer)

@@ -5,6 +5,7 @@
 #include "core/store.h"
 #include "sound/player.h"
 #include "shell/tray.h"
+#include "shell/app.h"
 
 #include <string.h>
 
@@ -12,6 +13,7 @@ Call g_calls[MAX_CALLS];
 int g_callCount = 0;
 unsigned int g_storedIntervalMs = DEFAULT_INTERVAL_MS;
 int g_timerArmed = 0;
+BOOL g_trayTakes = TRUE;
 
 void RecordCall(const char *what, HWND hwnd)
 {
@@ -60,10 +62,21 @@ void WriteSettings(void) { RecordCall("WriteSettings", NULL); }
 void StopSound(void) { RecordCall("StopSound", NULL); }
 void StartSound(void) { RecordCall("StartSound", NULL); }
 void RestartSound(void) { RecordCall("RestartSound", NULL); }
-void AddTrayIcon(HWND hwnd) { RecordCall("AddTrayIcon", hwnd); }
-void ShowPausedIcon(HWND hwnd) { RecordCall("ShowPausedIcon", hwnd); }
-void ShowRunningIcon(HWND hwnd) { RecordCall("ShowRunningIcon", hwnd); }
+
+// The shell's answer to each add and modify, as a busy shell would give it.
+static BOOL TrayAnswer(const char *what, HWND hwnd)
+{
+    RecordCall(what, hwnd);
+    return g_trayTakes;
+}
+
+BOOL AddTrayIcon(HWND hwnd) { return TrayAnswer("AddTrayIcon", hwnd); }
+BOOL AddPausedIcon(HWND hwnd) { return TrayAnswer("AddPausedIcon", hwnd); }
+BOOL ShowPausedIcon(HWND hwnd) { return TrayAnswer("ShowPausedIcon", hwnd); }
+BOOL ShowRunningIcon(HWND hwnd) { return TrayAnswer("ShowRunningIcon", hwnd); }
 void RemoveTrayIcon(HWND hwnd) { RecordCall("RemoveTrayIcon", hwnd); }
+void StartTrayRetry(void) { RecordCall("StartTrayRetry", g_hwndMain); }
+void StopTrayRetry(void) { RecordCall("StopTrayRetry", g_hwndMain); }
 
 HWND CreateTestWindow(const char *className, WNDPROC proc)
 {

@@ -24,6 +24,8 @@ extern int g_callCount;
 extern unsigned int g_storedIntervalMs;
 // Armed state as the stand-in timer sees it (rules test only).
 extern int g_timerArmed;
+// Whether the stand-in shell takes an add or a modify.
+extern BOOL g_trayTakes;
 
 void RecordCall(const char *what, HWND hwnd);
 void ClearCalls(void);
