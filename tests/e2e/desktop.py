@@ -259,7 +259,10 @@ class Dialog:
     def text(self, control_id=None):
         return parse_text(self.rig.driver('text', hex(self.hwnd), *([] if control_id is None else [control_id])))
 
-    def set_text(self, control_id, text):
+    def set_text(self, control_id, text, wide=False):
+        """wide: in the control's Unicode form, for a text code page 932 lacks."""
+        if wide:
+            return self.rig.driver('settextw', hex(self.hwnd), control_id, text.encode('utf-16-le').hex())
         data = text if isinstance(text, bytes) else text.encode('cp932')
         self.rig.driver('settext', hex(self.hwnd), control_id, data.hex())
 

@@ -169,6 +169,33 @@ class OpeningTest(DialogCase):
         with self.subTest('no Orvel.mp3 in the current folder: nothing to preview'):
             self.assertEqual((dlg.enabled(IDC_PLAY), dlg.enabled(IDC_STOP)), (False, False))
 
+        with self.subTest('each control named as a screen reader names it'):
+            # A field after the nearest static text before it in the window
+            # order, a button by its own text (drawn or not), the mnemonic's
+            # marker dropped.
+            names, label = {}, None
+            for kid in kids:
+                cls, text = kid['class'].lower(), Dialog(self.rig, kid['hwnd']).text()
+                if cls == 'static':
+                    label = text
+                elif cls == 'edit':
+                    names[kid['id']] = label.replace('&', '')
+                elif cls == 'button':
+                    names[kid['id']] = text.replace('&', '')
+            self.assertEqual(names, {IDC_SOUNDFILE: '音声ファイル (*.wav;*.mid;*.mp3) (S):', IDC_BROWSE: '参照(B)...',
+                                     IDC_PLAY: '再生', IDC_STOP: '停止', IDC_HOURS: '時間', IDC_MINUTES: '分',
+                                     IDC_SECONDS: '秒', IDOK: 'OK', IDCANCEL: 'キャンセル'})
+        with self.subTest('the mnemonics reach their controls'):
+            desktop.xdotool(self.rig, 'mousemove', *centre(info['rect']))
+            for key, want in (('alt+i', IDC_HOURS), ('alt+s', IDC_SOUNDFILE)):
+                desktop.xdotool(self.rig, 'key', key)
+                desktop.wait_until(lambda: dlg.focus_id() == want, 5)
+                self.assertEqual(dlg.focus_id(), want, key)
+            desktop.xdotool(self.rig, 'key', 'alt+b')
+            chooser = dlg.wait_box()
+            self.assertEqual(chooser.text(), CHOOSER_TITLE, 'alt+b')
+            chooser.command(IDCANCEL)
+            chooser.wait_gone()
         with self.subTest('Escape cancels and applies nothing'):
             desktop.xdotool(self.rig, 'mousemove', *centre(info['rect']), 'key', 'Escape')
             dlg.wait_gone()
@@ -287,8 +314,12 @@ class EntryTest(DialogCase):
         for field, text, message, focus in ((IDC_SOUNDFILE, missing, MINUTES_MESSAGE, IDC_MINUTES),  # the first only
                                             (IDC_MINUTES, '0', None, None), (IDC_HOURS, '', HOURS_MESSAGE, IDC_HOURS),
                                             (IDC_HOURS, '1000', HOURS_MESSAGE, IDC_HOURS),
-                                            (IDC_HOURS, '0', None, None), (IDC_SECONDS, '60', MINUTES_MESSAGE, IDC_SECONDS),
-                                            (IDC_SECONDS, '5', PATH_MESSAGE, IDC_BROWSE)):  # Browse, not the path
+                                            (IDC_HOURS, '0', None, None),
+                                            # Full-width digits, as typed with the IME on or pasted.
+                                            (IDC_MINUTES, '３a', MINUTES_MESSAGE, IDC_MINUTES),
+                                            (IDC_MINUTES, '３０', None, None),
+                                            (IDC_SECONDS, '60', MINUTES_MESSAGE, IDC_SECONDS),
+                                            (IDC_SECONDS, '０', PATH_MESSAGE, IDC_BROWSE)):  # Browse, not the path
             dlg.set_text(field, text)
             if message:
                 dlg.command(IDOK)
@@ -303,7 +334,7 @@ class EntryTest(DialogCase):
         dlg.set_text(IDC_SOUNDFILE, windows_path(folder))
         dlg.command(IDOK)
         dlg.wait_gone()
-        self.assertRegistry(5000, windows_path(folder))
+        self.assertRegistry(30 * 60 * 1000, windows_path(folder))
 
     def test_long_typed_path_is_cut_to_259_bytes_on_a_character_boundary(self):
         self.start(wait_ms=60000)
@@ -415,12 +446,13 @@ class ChooserTest(DialogCase):
         """Which test files the next chimes after an instant were, by their pitch."""
         return {which(s, self.PITCHES) for s in self.timeline.heard_whole(after) if s.pitch} - {None}
 
-    def browse(self, dlg, typed=None):
-        """Opens the chooser; with a path typed into its name field, presses OK."""
+    def browse(self, dlg, typed=None, wide=False):
+        """Opens the chooser; with a path typed into its name field (wide: in
+        its Unicode form, as a click on the file would give), presses OK."""
         dlg.click(IDC_BROWSE)
         chooser = dlg.wait_box()
         if typed:
-            chooser.set_text(CHOOSER_FILENAME, typed)
+            chooser.set_text(CHOOSER_FILENAME, typed, wide=wide)
             chooser.command(IDOK)
             chooser.wait_gone()
         return chooser
@@ -441,23 +473,30 @@ class ChooserTest(DialogCase):
         self.assertEqual(chooser.send(CHOOSER_FILETYPE, CB_GETCOUNT), 2)
         self.assertEqual(chooser.send_for_text(CHOOSER_FILETYPE, CB_GETLBTEXT, 1), 'すべてのファイル (*.*)')
 
-        # Cancelled: the field keeps its text and the chime keeps its file.
+        # Cancelled: the field keeps its text and the chime keeps its file,
+        # and nothing is said (the boxes that the rows below wait for).
         chooser.command(IDCANCEL)
         chooser.wait_gone()
         self.assertEqual(dlg.text(IDC_SOUNDFILE), 'typed-nothing.wav')
         self.assertEqual(self.chimes(time.monotonic()), {'a'})
+        self.assertEqual(dlg.boxes(), [], 'a Cancel says nothing')
 
-        # A file whose path is longer than the setting holds, in bytes, though
-        # not in characters (Japanese folder names): not taken, wherever the
-        # platform's cut falls, between two characters or inside one (which
-        # the folder's own path decides; one more letter moves it). The field
-        # and the chime keep what they had.
-        for between in (True, False):
-            with self.subTest('cut between two characters' if between else 'cut inside a character'):
-                deep = self.deep_path(between)
-                self.browse(dlg, deep)
+        # A chosen file the setting cannot hold: a path longer than it holds,
+        # in bytes, though not in characters (Japanese folder names), wherever
+        # the platform's cut falls, between two characters or inside one
+        # (which the folder's own path decides; one more letter moves it); a
+        # name with a character code page 932 lacks (a wave dash from a Mac).
+        # Refused aloud; the field and the chime keep what they had.
+        unheld = os.path.join(self.dir, 'a\u301cb.wav')
+        audio.make_tone(unheld, 660, 0.3)
+        for row, path, wide in (('cut between two characters', self.deep_path(True), False),
+                                ('cut inside a character', self.deep_path(False), False),
+                                ('a name code page 932 lacks', windows_path(unheld), True)):
+            with self.subTest(row):
+                self.browse(dlg, path, wide=wide)
+                self.expect_box(dlg, PATH_MESSAGE, IDC_BROWSE)
                 self.assertEqual(dlg.text(IDC_SOUNDFILE), 'typed-nothing.wav')
-                self.assertEqual(self.chimes(time.monotonic()), {'a'}, 'after the long path')
+                self.assertEqual(self.chimes(time.monotonic()), {'a'}, 'after the path refused')
 
         # Chosen by typing its name and Enter, like a person would.
         chooser = self.browse(dlg)

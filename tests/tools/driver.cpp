@@ -14,6 +14,7 @@
 //   post HWND MSG WPARAM LPARAM      PostMessage (for anything that opens a modal loop)
 //   text HWND [ID]                   the window's (or its child's) text: utf8 and hex
 //   settext HWND ID HEX              sets a child's text from code page 932 bytes in hex
+//   settextw HWND ID HEX             the same from UTF-16LE bytes (a name code page 932 lacks)
 //   info HWND                        class, id, style, exstyle, enabled, visible, rect
 //   children HWND                    "info" for every child window, in Z (template) order
 //   focus HWND                       the control id that has the focus in HWND's thread
@@ -276,6 +277,13 @@ static int RunCommand(int argc, char **argv)
         text[n] = '\0';
         DWORD_PTR result;
         return SendMessageTimeoutA(GetDlgItem(Hwnd(argv[2]), (int)Num(argv[3])), WM_SETTEXT, 0,
+                                   (LPARAM)text, SMTO_ABORTIFHUNG, 5000, &result) ? 0 : 1;
+    }
+    if (!strcmp(cmd, "settextw") && argc == 5) {
+        int n = HexToBytes(argv[4], text, sizeof(text) - 2);
+        text[n] = text[n + 1] = '\0';
+        DWORD_PTR result;
+        return SendMessageTimeoutW(GetDlgItem(Hwnd(argv[2]), (int)Num(argv[3])), WM_SETTEXT, 0,
                                    (LPARAM)text, SMTO_ABORTIFHUNG, 5000, &result) ? 0 : 1;
     }
     if (!strcmp(cmd, "info") && argc == 3) {
