@@ -42,15 +42,13 @@ HEARD_BEFORE, HEARD_AFTER = 0.05, 0.6
 
 # -- a Wine process seen from Linux --------------------------------------------
 def cpu_seconds(pid):
-    """CPU time of a Linux process and all its threads, in seconds.
-
-    The scheduler's own count (nanoseconds) rather than utime+stime, whose
-    10 ms ticks are coarser than an idle minute of either program."""
+    """CPU time of a Linux process and all its threads, in seconds: the
+    scheduler's own count (nanoseconds), not utime+stime, whose 10 ms ticks
+    are coarser than an idle minute of either program."""
     total = 0
-    task_dir = '/proc/%d/task' % pid
-    for tid in os.listdir(task_dir):
+    for tid in os.listdir('/proc/%d/task' % pid):
         try:
-            with open(os.path.join(task_dir, tid, 'schedstat')) as f:
+            with open('/proc/%d/task/%s/schedstat' % (pid, tid)) as f:
                 total += int(f.read().split()[0])
         except (FileNotFoundError, ProcessLookupError):
             pass    # a thread that ended meanwhile
@@ -59,10 +57,7 @@ def cpu_seconds(pid):
 
 def rss_kb(pid):
     with open('/proc/%d/status' % pid) as f:
-        for line in f:
-            if line.startswith('VmRSS:'):
-                return int(line.split()[1])
-    return 0
+        return next((int(line.split()[1]) for line in f if line.startswith('VmRSS:')), 0)
 
 
 def fd_count(pid):
@@ -91,7 +86,6 @@ def close_window(p, cls):
     return finish(p, p.wait(30))
 
 
-# -- what the media trace says -------------------------------------------------
 def plays_of(p):
     """The restarts of the sound in a traced program's log that went as far
     as the play: each a timer tick's stop, close, open and play."""
@@ -114,11 +108,8 @@ def dropouts(rec, onset, within=0.25, least=0.005):
     end = max((i for i, x in enumerate(s) if abs(x) >= 1024), default=0)
     count = run = 0
     for x in s[:end]:
-        if x == 0:
-            run += 1
-        else:
-            count += run >= least * RATE
-            run = 0
+        count += x != 0 and run >= least * RATE
+        run = run + 1 if x == 0 else 0
     return count
 
 
@@ -131,9 +122,7 @@ def peak_dbfs(rec, t_from, t_to):
 def onset_after(onsets, t, within=HEARD_AFTER, before=HEARD_BEFORE):
     """The first onset from t - before to t + within, or None."""
     i = bisect.bisect_left(onsets, t - before)
-    if i < len(onsets) and onsets[i] <= t + within:
-        return onsets[i]
-    return None
+    return onsets[i] if i < len(onsets) and onsets[i] <= t + within else None
 
 
 # -- figures ------------------------------------------------------------------
@@ -160,9 +149,11 @@ def ratio(a, b):
 
 
 def trio_ratio(a, b):
-    if not a or not b:
-        return 'n/a'
-    return ' / '.join(ratio(x, y) for x, y in zip(trio(a), trio(b)))
+    return ' / '.join(ratio(x, y) for x, y in zip(trio(a), trio(b))) if a and b else 'n/a'
+
+
+def share(part, whole):
+    return part / max(1, whole)
 
 
 def fisher_p(a, b, c, d):
@@ -170,29 +161,22 @@ def fisher_p(a, b, c, d):
     two shares as far apart as a/(a+b) and c/(c+d) are when both programs
     lose plays at the same rate."""
     n1, n2, k = a + b, c + d, a + c
-    n = n1 + n2
 
     def prob(x):
-        return math.comb(n1, x) * math.comb(n2, k - x) / math.comb(n, k)
+        return math.comb(n1, x) * math.comb(n2, k - x) / math.comb(n1 + n2, k)
     seen = prob(a)
-    return min(1.0, sum(prob(x) for x in range(max(0, k - n2), min(k, n1) + 1)
-                        if prob(x) <= seen * (1 + 1e-9)))
+    return min(1.0, sum(prob(x) for x in range(max(0, k - n2), min(k, n1) + 1) if prob(x) <= seen * (1 + 1e-9)))
 
 
 class ChimeFigures:
     """What the trace and the recording say about one program's rounds."""
 
     def __init__(self):
-        self.traced = 0         # MCI_PLAY in the trace
-        self.answered = 0       # ... that returned 0
-        self.heard = 0          # ... with a tone onset on the sink
-        self.cut = 0            # ... heard with dropouts in them
+        self.traced = self.answered = self.heard = self.cut = 0   # plays; returned 0; heard; heard with dropouts
         self.lost = []          # descriptions of the plays answered 0, not heard
         self.gap_errors = []    # seconds, between chimes of consecutive ticks
-        self.drift = 0.0        # summed over the rounds
-        self.intervals = 0      # ... over this many intervals
-        self.from_tick = []
-        self.from_play = []
+        self.drift, self.intervals = 0.0, 0     # summed over the rounds, over this many intervals
+        self.from_tick, self.from_play = [], []
         self.stray = []         # tone onsets of a round that no play explains
         self.codes = []
 
@@ -201,8 +185,7 @@ class ChimeFigures:
         a process is slower: devices open cold)."""
         self.codes.append(code)
         all_ticks = plays_of(p)
-        heard = []
-        matched = set()
+        heard, matched = [], set()
         for i, tick in enumerate(all_ticks[1:plays + 1], start=1):
             play = to_rec(tick.play.time)
             self.traced += 1
@@ -222,8 +205,7 @@ class ChimeFigures:
             # A second onset near a play is a chime cut in two by a dropout;
             # one far from every play would be a chime heard too late.
             times = [to_rec(t.play.time) for t in all_ticks]
-            first = times[1] - HEARD_BEFORE
-            end = times[min(plays, len(times) - 1)] + HEARD_AFTER
+            first, end = times[1] - HEARD_BEFORE, times[min(plays, len(times) - 1)] + HEARD_AFTER
             for o in onsets:
                 if first <= o <= end and o not in matched:
                     closest = min(times, key=lambda t: abs(o - t))
@@ -239,8 +221,8 @@ class ChimeFigures:
     @staticmethod
     def describe_lost(number, i, tick, play, rec, onsets):
         late = onset_after(onsets, play, within=1.0, before=0)
-        return ('round %d play %d: device %d, open to play %.1f ms, loudest on the sink '
-                'in the next %.1f s %.1f dBFS, next tone onset %s' % (
+        return ('round %d play %d: device %d, open to play %.1f ms, loudest on the sink in the next %.1f s '
+                '%.1f dBFS, next tone onset %s' % (
                     number, i, tick.play.device, (tick.play.time - tick.open.time) * 1000, HEARD_AFTER,
                     peak_dbfs(rec, play, play + HEARD_AFTER),
                     '+%.0f ms' % ((late - play) * 1000) if late is not None else 'none within 1 s'))
@@ -258,25 +240,24 @@ class Bench:
         self.arches = [a for a in ARCHES if a[0] in args.arches.split(',')]
         os.makedirs(self.out, exist_ok=True)
 
-    def row(self, section, measure, value, note=''):
-        self.rows.append((section, measure, value, '', '', note))
-        print('%-14s %-44s %s %s' % (section, measure, value, note), flush=True)
-
-    def compare(self, section, measure, hv, base, rel, note=''):
+    def compare(self, section, measure, hv, base='', rel='', note=''):
         self.rows.append((section, measure, hv, base, rel, note))
-        print('%-14s %-44s %s | %s | %s %s' % (section, measure, hv, base, rel, note), flush=True)
+        print('%-14s %-44s %s%s %s' % (section, measure, hv, ' | %s | %s' % (base, rel) if base or rel else '',
+                                      note), flush=True)
+
+    def row(self, section, measure, value, note=''):
+        self.compare(section, measure, value, note=note)
 
     # -- setting up ----------------------------------------------------------
     def build_baselines(self):
         def cc(triple, src, exe, *libs):
             subprocess.check_call([triple + '-gcc', '-O2', '-mwindows', os.path.join(ROOT, 'bench', src),
-                                   '-o', exe] + list(libs))
-            return exe
-        self.idle_exe = cc('x86_64-w64-mingw32', 'idle.c', os.path.join(self.out, 'idle.exe'))
-        self.tray_exe = cc('x86_64-w64-mingw32', 'tray.c', os.path.join(self.out, 'tray.exe'), '-lshell32')
+                                   '-o', os.path.join(self.out, exe)] + list(libs))
+            return os.path.join(self.out, exe)
+        self.idle_exe = cc('x86_64-w64-mingw32', 'idle.c', 'idle.exe')
+        self.tray_exe = cc('x86_64-w64-mingw32', 'tray.c', 'tray.exe', '-lshell32')
         # A chiming program of each architecture, for each exe to be set against.
-        self.chime_exe = {arch: cc(triple, 'chime.c', os.path.join(self.out, 'chime-%s.exe' % arch), '-lwinmm')
-                          for arch, _, triple in ARCHES}
+        self.chime_exe = {arch: cc(triple, 'chime.c', 'chime-%s.exe' % arch, '-lwinmm') for arch, _, triple in ARCHES}
 
     def up(self):
         rigs.own_rig('up', self.build, 'bench-rig')
@@ -284,6 +265,8 @@ class Bench:
         self.rigs = {arch: rigs.Rig(tree, self.rig_dir, exe=os.path.join(self.build, 'release', name),
                                     tools=os.path.join(self.build, arch))
                      for arch, name, _ in ARCHES}
+        for r in self.rigs.values():
+            r.halvory_channels = ''     # traced no more than the minimal programs
         self.rig = self.rigs['x86_64']
 
     def down(self):
@@ -295,27 +278,20 @@ class Bench:
         rigs.own_rig('down', self.build, 'bench-rig')
 
     # -- timing ----------------------------------------------------------------
-    def wait_plays(self, p, n):
-        """Until the trace shows n plays, then long enough for the last one
-        to reach the recording."""
-        desktop.wait_until(lambda: p.poll() is not None or len(plays_of(p)) >= n, n + 30, 0.5)
-        time.sleep(0.7)
-
-    def halvory_round(self, r, wav, plays):
-        p = r.start_halvory(1000, windows_path(wav), traced=True)
+    def chime_round(self, r, who, arch, wav, plays):
+        """One process's round: until the trace shows its plays, then long
+        enough for the last to reach the recording."""
+        if who == HALVORY:
+            p, close = r.start_halvory(1000, windows_path(wav), traced=True), exit_halvory
+        else:
+            p = r.start_exe(self.chime_exe[arch], '1000', windows_path(wav), env=mcitrace.trace_env(r.env),
+                            name='chime')
+            close = lambda p: close_window(p, 'BenchChime')  # noqa: E731
         try:
-            self.wait_plays(p, plays)
+            desktop.wait_until(lambda: p.poll() is not None or len(plays_of(p)) >= plays, plays + 30, 0.5)
+            time.sleep(0.7)
         finally:
-            code = exit_halvory(p)
-        return p, code
-
-    def minimal_round(self, r, arch, wav, plays):
-        p = r.start_exe(self.chime_exe[arch], '1000', windows_path(wav), env=mcitrace.trace_env(r.env),
-                        name='chime')
-        try:
-            self.wait_plays(p, plays)
-        finally:
-            code = close_window(p, 'BenchChime')
+            code = close(p)
         return p, code
 
     def timing(self):
@@ -323,8 +299,7 @@ class Bench:
         lost = {HALVORY: [0, 0], MINIMAL: [0, 0]}
         cut = {HALVORY: [0, 0], MINIMAL: [0, 0]}
         for arch, _, _ in self.arches:
-            figures = self.chime_timing(arch)
-            for who, fig in figures.items():
+            for who, fig in self.chime_timing(arch).items():
                 lost[who][0] += len(fig.lost)
                 lost[who][1] += fig.heard
                 cut[who][0] += fig.cut
@@ -334,9 +309,8 @@ class Bench:
                                   ('chimes with dropouts, both architectures', cut)):
                 (h, h_else), (b, b_else) = counts[HALVORY], counts[MINIMAL]
                 self.compare('timing', label, '%d of %d' % (h, h + h_else), '%d of %d' % (b, b + b_else),
-                             ratio(h / max(1, h + h_else), b / max(1, b + b_else)),
-                             'two-sided Fisher exact p = %.2f (small p: the two differ)'
-                             % fisher_p(h, h_else, b, b_else))
+                             ratio(share(h, h + h_else), share(b, b + b_else)),
+                             'two-sided Fisher exact p = %.2f (small p: the two differ)' % fisher_p(h, h_else, b, b_else))
 
     def chime_timing(self, arch):
         """Halvory and the minimal chime program of one architecture, in
@@ -353,70 +327,53 @@ class Bench:
             for k in range(rounds):
                 # Each goes first in every other round, so neither always follows the other.
                 for who in (HALVORY, MINIMAL) if k % 2 == 0 else (MINIMAL, HALVORY):
-                    done[who].append(self.halvory_round(r, wav, per_round + 1) if who == HALVORY
-                                     else self.minimal_round(r, arch, wav, per_round + 1))
+                    done[who].append(self.chime_round(r, who, arch, wav, per_round + 1))
             # A recorder that lost samples would shift every later onset.
-            wall = time.monotonic() - rec.t0
-            recorded = rec.now()
+            wall, recorded = time.monotonic() - rec.t0, rec.now()
         finally:
             rec.stop()
         onsets = tone_onsets(rec, 1000)
-
-        def to_rec(trace_time):
-            # Trace stamps (CLOCK_MONOTONIC_RAW) onto the recording's clock.
-            return trace_time - offset - rec.t0
         figures = {}
         for who in (HALVORY, MINIMAL):
             fig = figures[who] = ChimeFigures()
             for number, (p, code) in enumerate(done[who], start=1):
-                fig.add_round(number, p, code, rec, onsets, to_rec, per_round, 1.0)
+                # Trace stamps (CLOCK_MONOTONIC_RAW) onto the recording's clock.
+                fig.add_round(number, p, code, rec, onsets, lambda t: t - offset - rec.t0, per_round, 1.0)
             self.plot_series[(arch, who)] = (fig.gap_errors, fig.from_tick)
-            for lost in fig.lost:
-                self.notes.append('%s, %s, lost play: %s' % (section, who, lost))
-            for stray in fig.stray:
-                self.notes.append('%s, %s, unmatched tone onset: %s' % (section, who, stray))
+            self.notes += ['%s, %s, lost play: %s' % (section, who, lost) for lost in fig.lost]
+            self.notes += ['%s, %s, unmatched tone onset: %s' % (section, who, stray) for stray in fig.stray]
         self.report_chimes(section, figures[HALVORY], figures[MINIMAL], rounds, per_round)
-        self.row(section, 'recording against the wall clock', ms(recorded - wall),
-                 '%.0f s recorded, both programs' % recorded)
+        self.row(section, 'recording against the wall clock', ms(recorded - wall), '%.0f s recorded, both programs' % recorded)
         return figures
 
     def report_chimes(self, section, hv, base, rounds, per_round):
-        self.compare(section, 'plays traced (returned 0)',
-                     '%d (%d)' % (hv.traced, hv.answered), '%d (%d)' % (base.traced, base.answered), '',
-                     '%d rounds of %d each, alternating, after each process\'s first play' % (rounds, per_round))
-        self.compare(section, 'chimes heard', '%d of %d' % (hv.heard, hv.traced),
-                     '%d of %d' % (base.heard, base.traced),
-                     ratio(hv.heard / max(1, hv.traced), base.heard / max(1, base.traced)),
-                     'tone onsets on the sink from %d to +%d ms of a play' % (
-                         -HEARD_BEFORE * 1000, HEARD_AFTER * 1000))
         hl, bl = len(hv.lost), len(base.lost)
-        self.compare(section, 'chimes with dropouts', '%d of %d' % (hv.cut, hv.heard),
-                     '%d of %d' % (base.cut, base.heard),
-                     ratio(hv.cut / max(1, hv.heard), base.cut / max(1, base.heard)),
-                     'digital silence of 5 ms or more inside the chime: the audio path ran dry; '
-                     'Fisher exact p = %.2f' % fisher_p(hv.cut, hv.heard - hv.cut, base.cut, base.heard - base.cut))
-        self.compare(section, 'lost: returned 0, not heard',
-                     '%d (%.1f %%)' % (hl, 100.0 * hl / max(1, hv.traced)),
-                     '%d (%.1f %%)' % (bl, 100.0 * bl / max(1, base.traced)),
-                     ratio(hl / max(1, hv.traced), bl / max(1, base.traced)),
-                     'Fisher exact p = %.2f; unmatched tone onsets %d / %d'
-                     % (fisher_p(hl, hv.heard, bl, base.heard), len(hv.stray), len(base.stray)))
-        hv_abs = [abs(e) for e in hv.gap_errors]
-        base_abs = [abs(e) for e in base.gap_errors]
-        self.compare(section, 'gap error (size) median / p95 / max', trio_ms(hv_abs), trio_ms(base_abs),
-                     trio_ratio(hv_abs, base_abs),
-                     '%d / %d gaps between chimes of consecutive ticks, onset to onset - 1 s'
-                     % (len(hv_abs), len(base_abs)))
-        self.compare(section, 'cumulative drift', '%s over %d intervals' % (ms(hv.drift), hv.intervals),
-                     '%s over %d intervals' % (ms(base.drift), base.intervals),
-                     ratio(abs(hv.drift), abs(base.drift)),
-                     'last heard onset - first - intervals, summed over the rounds; ratio of sizes')
-        self.compare(section, 'tick to onset median / p95 / max', trio_ms(hv.from_tick),
-                     trio_ms(base.from_tick), trio_ratio(hv.from_tick, base.from_tick),
-                     'first MCI_STOP of the tick in the trace to the recorded onset')
-        self.compare(section, 'MCI_PLAY to onset median / p95 / max', trio_ms(hv.from_play),
-                     trio_ms(base.from_play), trio_ratio(hv.from_play, base.from_play))
-        self.compare(section, 'exit codes', ' '.join(map(str, hv.codes)), ' '.join(map(str, base.codes)), '')
+        hv_abs, base_abs = [abs(e) for e in hv.gap_errors], [abs(e) for e in base.gap_errors]
+        for measure, h, b, rel, note in (
+                ('plays traced (returned 0)', '%d (%d)' % (hv.traced, hv.answered), '%d (%d)' % (base.traced, base.answered),
+                 '', '%d rounds of %d each, alternating, after each process\'s first play' % (rounds, per_round)),
+                ('chimes heard', '%d of %d' % (hv.heard, hv.traced), '%d of %d' % (base.heard, base.traced),
+                 ratio(share(hv.heard, hv.traced), share(base.heard, base.traced)),
+                 'tone onsets on the sink from %d to +%d ms of a play' % (-HEARD_BEFORE * 1000, HEARD_AFTER * 1000)),
+                ('chimes with dropouts', '%d of %d' % (hv.cut, hv.heard), '%d of %d' % (base.cut, base.heard),
+                 ratio(share(hv.cut, hv.heard), share(base.cut, base.heard)),
+                 'digital silence of 5 ms or more inside the chime: the audio path ran dry; Fisher exact p = %.2f'
+                 % fisher_p(hv.cut, hv.heard - hv.cut, base.cut, base.heard - base.cut)),
+                ('lost: returned 0, not heard', '%d (%.1f %%)' % (hl, 100.0 * share(hl, hv.traced)),
+                 '%d (%.1f %%)' % (bl, 100.0 * share(bl, base.traced)), ratio(share(hl, hv.traced), share(bl, base.traced)),
+                 'Fisher exact p = %.2f; unmatched tone onsets %d / %d'
+                 % (fisher_p(hl, hv.heard, bl, base.heard), len(hv.stray), len(base.stray))),
+                ('gap error (size) median / p95 / max', trio_ms(hv_abs), trio_ms(base_abs), trio_ratio(hv_abs, base_abs),
+                 '%d / %d gaps between chimes of consecutive ticks, onset to onset - 1 s' % (len(hv_abs), len(base_abs))),
+                ('cumulative drift', '%s over %d intervals' % (ms(hv.drift), hv.intervals),
+                 '%s over %d intervals' % (ms(base.drift), base.intervals), ratio(abs(hv.drift), abs(base.drift)),
+                 'last heard onset - first - intervals, summed over the rounds; ratio of sizes'),
+                ('tick to onset median / p95 / max', trio_ms(hv.from_tick), trio_ms(base.from_tick),
+                 trio_ratio(hv.from_tick, base.from_tick), 'first MCI_STOP of the tick in the trace to the recorded onset'),
+                ('MCI_PLAY to onset median / p95 / max', trio_ms(hv.from_play), trio_ms(base.from_play),
+                 trio_ratio(hv.from_play, base.from_play), ''),
+                ('exit codes', ' '.join(map(str, hv.codes)), ' '.join(map(str, base.codes)), '', '')):
+            self.compare(section, measure, h, b, rel, note)
 
     # -- idle and start-up (the x86_64 exe) -------------------------------------
     def cpu_over(self, p, seconds):
@@ -424,12 +381,10 @@ class Bench:
         wineserver = int(open(os.path.join(self.rig_dir, 'wineserver.pid')).read())
         c0, w0 = cpu_seconds(p.pid), cpu_seconds(wineserver)
         time.sleep(seconds)
-        c1, w1 = cpu_seconds(p.pid), cpu_seconds(wineserver)
-        return c1 - c0, w1 - w0
+        return cpu_seconds(p.pid) - c0, cpu_seconds(wineserver) - w0
 
     def idle(self):
-        r = self.rig
-        secs = self.args.idle_seconds
+        r, secs = self.rig, self.args.idle_seconds
         p = r.start_halvory(HOUR_MS, windows_path(os.path.join(r.tmp, 'none.wav')))
         hv, hv_ws = self.cpu_over(p, secs)
         exit_halvory(p)
@@ -439,23 +394,9 @@ class Bench:
         base, base_ws = self.cpu_over(b, secs)
         close_window(b, 'BenchIdle')
         self.compare('idle x86_64', 'CPU over %d s (1 h interval)' % secs, '%.0f µs' % (hv * 1e6), '%.0f µs' % (base * 1e6),
-                     ratio(hv, base) if base > 0 else
-                     ('both 0: neither ran while idle' if hv == 0 else 'n/a (minimal 0)'),
+                     ratio(hv, base) if base > 0 else ('both 0: neither ran while idle' if hv == 0 else 'n/a (minimal 0)'),
                      'scheduler CPU time of all threads; minimal: a message loop (bench/idle.c); '
                      'wineserver meanwhile %s / %s' % (ms(hv_ws), ms(base_ws)))
-
-    def first_tray_cell(self):
-        """The centre of the tray's first icon cell, wherever the desktop
-        shows it: found by Halvory's own icon, before anything is timed.
-        The settings it stores (a 1 h interval, no sound) stay for the
-        launches timed after it."""
-        r = self.rig
-        p = r.start_halvory(HOUR_MS, windows_path(os.path.join(r.tmp, 'none.wav')))
-        look, centre, shot = desktop.wait_tray(r, 'running', 20)
-        exit_halvory(p)
-        if look != 'running':
-            raise SystemExit('start-up: Halvory\'s icon did not show (%s)' % shot)
-        return centre
 
     def icon_shown(self):
         """Whether the first tray icon's cell shows an icon. An empty cell is
@@ -465,8 +406,7 @@ class Bench:
         cx, cy = self.cell
         pixels = [rgb for _, _, rgb in desktop.Shot(self.rig).pixels(cx - 8, cy - 8, 16, 16)]
         common = collections.Counter(pixels).most_common(1)[0][0]
-        differ = sum(1 for p in pixels if max(abs(p[k] - common[k]) for k in range(3)) > 40)
-        return differ >= 40
+        return sum(1 for p in pixels if max(abs(p[k] - common[k]) for k in range(3)) > 40) >= 40
 
     def launch_to_icon(self, start, close):
         """Seconds from the spawn of start() to its icon in the first tray
@@ -477,49 +417,45 @@ class Bench:
             self.notes.append('start-up: the first tray cell still showed an icon 10 s after the program '
                               'before had ended; that launch was left out')
             return None
-        p = start()
-        seen = None
-        while time.monotonic() - p.started < 30:
+        p, seen = start(), None
+        while seen is None and time.monotonic() - p.started < 30:
             t = time.monotonic()
-            if self.icon_shown():
-                seen = t - p.started
-                break
+            seen = t - p.started if self.icon_shown() else None
         close(p)
         time.sleep(1)
         return seen
 
     def startup(self):
         r = self.rig
-        runs = self.args.startup_runs
-        self.cell = self.first_tray_cell()
+        # The centre of the tray's first icon cell, wherever the desktop shows
+        # it: found by Halvory's own icon, before anything is timed. The
+        # settings it stores (a 1 h interval, no sound) stay for the launches.
+        p = r.start_halvory(HOUR_MS, windows_path(os.path.join(r.tmp, 'none.wav')))
+        look, self.cell, shot = desktop.wait_tray(r, 'running', 20)
+        exit_halvory(p)
+        if look != 'running':
+            raise SystemExit('start-up: Halvory\'s icon did not show (%s)' % shot)
 
         def close_halvory(p):
             p.hwnd = r.main_window(10000)
-            if p.hwnd:
-                exit_halvory(p)
-            else:
-                p.end()
+            exit_halvory(p) if p.hwnd else p.end()
 
         def close_tray(p):
             # Its icon can show before the driver finds its window: waited for.
             if close_window(p, 'BenchTray') == 'hung':
-                self.notes.append('start-up: a minimal tray program did not end within 30 s of '
-                                  'WM_CLOSE; ended by its id')
+                self.notes.append('start-up: a minimal tray program did not end within 30 s of WM_CLOSE; ended by its id')
         programs = ((lambda: r.run_halvory(), close_halvory), (lambda: r.start_exe(self.tray_exe), close_tray))
-        hv, base = [], []
-        for i in range(runs):
+        seen = ([], [])
+        for i in range(self.args.startup_runs):
             # Alternating which goes first, so neither always follows the other.
             for k in (1, 0) if i % 2 else (0, 1):
-                (hv, base)[k].append(self.launch_to_icon(*programs[k]))
-        hv = [x for x in hv if x is not None]
-        base = [x for x in base if x is not None]
+                seen[k].append(self.launch_to_icon(*programs[k]))
+        hv, base = ([x for x in s if x is not None] for s in seen)
+        span = lambda s: '%s-%s' % (ms(min(s)), ms(max(s))) if s else '---'  # noqa: E731
         self.compare('start-up x86_64', 'launch to tray icon, median of %d / %d' % (len(hv), len(base)),
-                     ms(statistics.median(hv)) if hv else 'not seen',
-                     ms(statistics.median(base)) if base else 'not seen',
+                     ms(statistics.median(hv)) if hv else 'not seen', ms(statistics.median(base)) if base else 'not seen',
                      ratio(statistics.median(hv), statistics.median(base)) if hv and base else 'n/a',
-                     'minimal: one tray icon (bench/tray.c); min-max %s-%s / %s-%s' % (
-                         ms(min(hv)) if hv else '-', ms(max(hv)) if hv else '-',
-                         ms(min(base)) if base else '-', ms(max(base)) if base else '-'))
+                     'minimal: one tray icon (bench/tray.c); min-max %s / %s' % (span(hv), span(base)))
 
     # -- size ----------------------------------------------------------------
     def size(self):
@@ -527,11 +463,9 @@ class Bench:
             exe = os.path.join(self.build, 'release', name)
             built = os.path.join(self.build, arch, 'halvory.exe')
             dump = subprocess.check_output([triple + '-objdump', '-p', exe], text=True)
-            dlls = [l.split(':', 1)[1].strip() for l in dump.splitlines() if 'DLL Name:' in l]
-            self.row('size', '%s (%s, stripped, as shipped)' % (name, arch),
-                     '{:,} bytes'.format(os.path.getsize(exe)),
-                     'unstripped in the build tree {:,} bytes'.format(os.path.getsize(built))
-                     if os.path.exists(built) else '')
+            dlls = [line.split(':', 1)[1].strip() for line in dump.splitlines() if 'DLL Name:' in line]
+            self.row('size', '%s (%s, stripped, as shipped)' % (name, arch), '{:,} bytes'.format(os.path.getsize(exe)),
+                     'unstripped in the build tree {:,} bytes'.format(os.path.getsize(built)) if os.path.exists(built) else '')
             self.row('size', '%s imports' % name, ', '.join(dlls), '%d DLLs' % len(dlls))
 
     # -- long runs ---------------------------------------------------------------
@@ -542,8 +476,8 @@ class Bench:
         with open(path, 'w') as f:
             f.write('exit code %s; the last %d lines of %s:\n' % (p.poll(), lines, p.log))
             f.write(p.tail(lines))
-        self.notes.append('%s: the process ended by itself with exit code %s; the tail of its log '
-                          'is in %s' % (section, p.poll(), path))
+        self.notes.append('%s: the process ended by itself with exit code %s; the tail of its log is in %s'
+                          % (section, p.poll(), path))
 
     def memory_rows(self, section, first, last, peak, note=''):
         self.row(section, 'VmRSS at start / end / peak', '{:,} / {:,} / {:,} kB'.format(first[0], last[0], peak), note)
@@ -562,9 +496,7 @@ class Bench:
 
     def soak(self):
         for arch, _, _ in self.arches:
-            r = self.rigs[arch]
-            section = 'soak ' + arch
-            secs = int(self.args.soak_minutes * 60)
+            r, section, secs = self.rigs[arch], 'soak ' + arch, int(self.args.soak_minutes * 60)
             wav = audio.make_tone(os.path.join(r.tmp, 'soak.wav'), 800, 0.1)
             p = r.start_halvory(0, windows_path(wav), traced=True)
 
@@ -579,9 +511,9 @@ class Bench:
             self.row(section, 'alive at the end / exit code', '%s / %s' % (alive, code))
             if not alive:
                 self.keep_evidence(section, p)
-            if last:
-                rate = (plays1[0] - plays0[0]) / (plays1[1] - plays0[1])
-                self.row(section, 'restarts per second (MCI_PLAY in trace)', '%.1f' % rate)
+            else:
+                self.row(section, 'restarts per second (MCI_PLAY in trace)',
+                         '%.1f' % ((plays1[0] - plays0[0]) / (plays1[1] - plays0[1])))
                 self.memory_rows(section, first, last, peak_rss)
             try:
                 os.remove(p.log)        # large: every restart is traced
@@ -591,10 +523,7 @@ class Bench:
     def long(self):
         """Halvory at a 10 s interval for --long-minutes, heard and traced."""
         for arch, _, _ in self.arches:
-            r = self.rigs[arch]
-            section = 'long ' + arch
-            secs = self.args.long_minutes * 60
-            interval = 10.0
+            r, section, secs, interval = self.rigs[arch], 'long ' + arch, self.args.long_minutes * 60, 10.0
             wav = audio.make_tone(os.path.join(r.tmp, 'long.wav'), 1000, 0.15)
             rec = audio.Recorder(r, os.path.join(self.out, 'long-%s.raw' % arch)).start()
             offset = mcitrace.raw_minus_monotonic()
@@ -605,33 +534,26 @@ class Bench:
                 desktop.wait_until(lambda: p.poll() is not None or plays_of(p), interval + 30, 0.5)
                 time.sleep(1)
                 first, last, peak_rss = self.watch(p, secs - (time.monotonic() - started))
-                alive = last is not None
                 code = exit_halvory(p)
                 time.sleep(0.7)
                 # The sink's clock against the wall clock: a recording that lost
                 # samples would shift every later onset.
-                wall = time.monotonic() - rec.t0
-                recorded = rec.now()
+                wall, recorded = time.monotonic() - rec.t0, rec.now()
             finally:
                 rec.stop()
             t = time.monotonic()
             onsets = tone_onsets(rec, 1000)
             analysis = time.monotonic() - t
             ticks = [k for k in plays_of(p) if k.play.time - offset - rec.t0 < recorded - HEARD_AFTER]
-            heard = []
-            cut = 0
-            for i, k in enumerate(ticks):
-                onset = onset_after(onsets, k.play.time - offset - rec.t0)
-                if onset is not None:
-                    heard.append((i, onset))
-                    cut += dropouts(rec, onset) > 0
-            if not alive:
+            heard = [(i, onset) for i, onset in ((i, onset_after(onsets, k.play.time - offset - rec.t0))
+                                                 for i, k in enumerate(ticks)) if onset is not None]
+            cut = sum(dropouts(rec, onset) > 0 for _, onset in heard)
+            if last is None:
                 self.keep_evidence(section, p)
-            answered = sum(1 for k in ticks if k.play.rc == 0)
             self.row(section, 'duration, interval 10 s', '%.1f min' % (secs / 60.0),
-                     'media trace on, sink recorded; alive at the end %s, exit code %s' % (alive, code))
+                     'media trace on, sink recorded; alive at the end %s, exit code %s' % (last is not None, code))
             self.row(section, 'plays traced (returned 0) / chimes heard',
-                     '%d (%d) / %d' % (len(ticks), answered, len(heard)),
+                     '%d (%d) / %d' % (len(ticks), sum(1 for k in ticks if k.play.rc == 0), len(heard)),
                      '%d heard with dropouts (digital silence of 5 ms or more inside)' % cut)
             # From the second play on: the first opens the devices cold and is
             # heard later than the rest.
@@ -641,8 +563,8 @@ class Bench:
                 self.row(section, 'drift at the end (heard)', ms((b - a) - (i1 - i0) * interval),
                          'last heard onset - first - %d x 10 s, from the second play on' % (i1 - i0))
             if len(ticks) >= 3:
-                span = ticks[-1].play.time - ticks[1].play.time
-                self.row(section, 'drift at the end (traced plays)', ms(span - (len(ticks) - 2) * interval),
+                self.row(section, 'drift at the end (traced plays)',
+                         ms(ticks[-1].play.time - ticks[1].play.time - (len(ticks) - 2) * interval),
                          'last MCI_PLAY - second - %d x 10 s, on the trace\'s clock' % (len(ticks) - 2))
             self.row(section, 'recording against the wall clock', ms(recorded - wall),
                      '%.0f s recorded; analysed in %.1f s' % (recorded, analysis))
@@ -655,17 +577,14 @@ class Bench:
         series = {}
         for (arch, who), (gaps, delays) in self.plot_series.items():
             for kind, values in (('gaps', gaps), ('delays', delays)):
-                path = os.path.join(self.out, '%s-%s-%s.dat' % (kind, arch, who))
+                path = series[(kind, arch, who)] = os.path.join(self.out, '%s-%s-%s.dat' % (kind, arch, who))
                 with open(path, 'w') as f:
-                    for i, v in enumerate(values):
-                        f.write('%d %.3f\n' % (i + 1, v * 1000))
-                series[(kind, arch, who)] = path
-        if not series:
+                    f.writelines('%d %.3f\n' % (i + 1, v * 1000) for i, v in enumerate(values))
+        arches = [a for a, _, _ in self.arches if ('gaps', a, HALVORY) in series]
+        if not arches:
             return
-        arches = [a for a, _, _ in self.arches if (('gaps', a, HALVORY) in series)]
-        png = os.path.join(self.out, 'gaps.png')
         lines = ['set terminal pngcairo size 1000,%d noenhanced' % (330 * len(arches) + 40),
-                 "set output '%s'" % png,
+                 "set output '%s'" % os.path.join(self.out, 'gaps.png'),
                  'set multiplot layout %d,2 title "Halvory against a minimal chime program: '
                  '1 s interval, 0.15 s WAV, heard on the sound sink (Wine 8)"' % len(arches),
                  'set grid', 'set key below horizontal', "set ylabel 'milliseconds'"]
@@ -676,39 +595,31 @@ class Bench:
                           "plot '%s' using 1:2 with linespoints pt 7 ps 0.5 title 'Halvory', "
                           "'%s' using 1:2 with linespoints pt 6 ps 0.5 title 'minimal'"
                           % (series[(kind, arch, HALVORY)], series[(kind, arch, MINIMAL)])]
-        lines.append('unset multiplot')
-        script = '\n'.join(lines) + '\n'
+        script = '\n'.join(lines + ['unset multiplot']) + '\n'
         try:
             subprocess.run(['gnuplot'], input=script, text=True, check=True)
         except Exception:
             subprocess.run(['gnuplot'], input=script.replace('pngcairo', 'png'), text=True)
 
     def write_report(self, load_start, took):
-        wine = subprocess.run(['/usr/lib/wine/wine64', '--version'], capture_output=True,
-                              text=True).stdout.strip()
+        wine = subprocess.run(['/usr/lib/wine/wine64', '--version'], capture_output=True, text=True).stdout.strip()
         lines = ['# Halvory benchmark', '',
                  'Measured %s on %s (%d cores, load average %s at the start, %s at the end), %s; '
                  'the release exes of build/release; i686 runs under emulation here. Took %.0f s.' % (
                      time.strftime('%Y-%m-%d %H:%M'), os.uname().nodename, os.cpu_count(), load_start,
                      open('/proc/loadavg').read().split()[0], wine, took), '',
-                 '| section | measure | Halvory | minimal | Halvory / minimal | note |',
-                 '|---|---|---|---|---|---|']
-        for row in self.rows:
-            lines.append('| %s |' % ' | '.join(str(c).replace('|', '/') for c in row))
-        lines += [''] + ['- ' + n for n in self.notes]
-        lines += ['', 'Plot: gaps.png. Reproduce with `make bench`.', '']
+                 '| section | measure | Halvory | minimal | Halvory / minimal | note |', '|---|---|---|---|---|---|']
+        lines += ['| %s |' % ' | '.join(str(c).replace('|', '/') for c in row) for row in self.rows]
+        lines += [''] + ['- ' + n for n in self.notes] + ['', 'Plot: gaps.png. Reproduce with `make bench`.', '']
         with open(os.path.join(self.out, 'report.md'), 'w') as f:
             f.write('\n'.join(lines))
 
     def run(self):
         began = time.monotonic()
         load_start = open('/proc/loadavg').read().split()[0]
-        sections = [s for s in self.args.only.split(',') if s] or \
-            ['size', 'timing', 'idle', 'startup', 'soak', 'long']
-        if self.args.soak_minutes <= 0 and 'soak' in sections:
-            sections.remove('soak')
-        if self.args.long_minutes <= 0 and 'long' in sections:
-            sections.remove('long')
+        sections = [s for s in self.args.only.split(',') if s] or ['size', 'timing', 'idle', 'startup', 'soak', 'long']
+        sections = [s for s in sections if not (s == 'soak' and self.args.soak_minutes <= 0 or
+                                                s == 'long' and self.args.long_minutes <= 0)]
         try:
             self.build_baselines()
             self.up()
@@ -726,7 +637,7 @@ class Bench:
                     self.row(name, 'failed', type(e).__name__, str(e)[:120])
                 finally:
                     if hasattr(self, 'rig'):
-                        self.rig.close_leftovers()
+                        self.rig.close_leftovers(fail=False)
                 self.notes.append('%s took %.0f s' % (name, time.monotonic() - t))
         finally:
             if hasattr(self, 'rigs') or os.path.exists(os.path.join(self.rig_dir, 'env.sh')):
@@ -739,21 +650,17 @@ class Bench:
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('--build', default='build')
-    parser.add_argument('--plays', type=int, default=60,
-                        help='timed plays per program and architecture')
+    parser.add_argument('--plays', type=int, default=60, help='timed plays per program and architecture')
     parser.add_argument('--round-plays', type=int, default=10,
                         help='timed plays per round (each process plays one more first)')
     parser.add_argument('--idle-seconds', type=int, default=60)
     parser.add_argument('--startup-runs', type=int, default=5)
     parser.add_argument('--soak-minutes', type=float, default=10, help='0: no soak')
     parser.add_argument('--long-minutes', type=float, default=10, help='0: no long run')
-    parser.add_argument('--arches', default='i686,x86_64',
-                        help='the exes timing, soak and long run measure')
-    parser.add_argument('--only', default='', help='comma-separated sections: '
-                        'size,timing,idle,startup,soak,long')
-    args = parser.parse_args()
+    parser.add_argument('--arches', default='i686,x86_64', help='the exes timing, soak and long run measure')
+    parser.add_argument('--only', default='', help='comma-separated sections: size,timing,idle,startup,soak,long')
     try:
-        Bench(args).run()
+        Bench(parser.parse_args()).run()
     except Exception:
         traceback.print_exc()
     return 0

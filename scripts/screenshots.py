@@ -104,17 +104,14 @@ def dialog(rig, out):
     box = dlg.wait_box()
     time.sleep(0.5)
     crop_window(box, os.path.join(out, 'warning.png'))
-    box.command(IDOK)
-    box.wait_gone()
+    box.close_by(IDOK)
 
     dlg.command(IDC_BROWSE)
     chooser = dlg.wait_box()
     time.sleep(1.0)
     crop_window(chooser, os.path.join(out, 'chooser.png'))
-    chooser.command(IDCANCEL)
-    chooser.wait_gone()
-    dlg.command(IDCANCEL)
-    dlg.wait_gone()
+    chooser.close_by(IDCANCEL)
+    dlg.close_by(IDCANCEL)
     if hv.close() is None:
         raise SystemExit('Halvory did not close')
 

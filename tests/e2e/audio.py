@@ -8,6 +8,8 @@ import subprocess
 import threading
 import time
 
+from rig import LONG, SHORT
+
 RATE = 44100
 # Loud enough to count as sound: -30 dBFS, a sample of at least 1024, told by
 # its high byte alone so that a recording is scanned with bytes.translate.
@@ -123,7 +125,7 @@ class Recorder:
         self.thread = threading.Thread(target=self._pump, daemon=True)
         self.thread.start()
         with self._cond:
-            if not self._cond.wait_for(lambda: self.reads, 5):
+            if not self._cond.wait_for(lambda: self.reads, SHORT):
                 raise AssertionError('the recorder gave no data')
         return self
 
@@ -168,7 +170,7 @@ class Recorder:
 
     def stop(self):
         self.program.end()
-        self.thread.join(5)
+        self.thread.join(SHORT)
         self.out.close()
         return self
 
@@ -180,37 +182,47 @@ class Recorder:
         """An instant of the test's clock on the recording's: the end of what
         had been read by then. A sound that something done at that instant
         caused starts at or after it. For an instant after the last read so
-        far, waits for the next one."""
+        far, waits for the next one: a recording that ends before an instant
+        cannot place it, and fails saying so."""
         with self._cond:
             self._cond.wait_for(lambda: (self.reads and self.reads[-1][0] > instant)
-                                or not self.thread.is_alive(), max(0.0, instant - time.monotonic()) + 2.0)
+                                or not self.thread.is_alive(), max(0.0, instant - time.monotonic()) + SHORT)
             reads = list(self.reads)
+        if not reads or reads[-1][0] <= instant:
+            self.stopped_short('an instant %.3f s after its last read' % (instant - reads[-1][0] if reads else 0))
         k = next((k for k in range(len(reads) - 1, -1, -1) if reads[k][0] <= instant), None)
-        if k is None:
-            return 0.0
-        # Only when the recorder stalled: counted on from its last read.
-        extra = max(0.0, instant - reads[k][0]) if k == len(reads) - 1 else 0.0
-        return reads[k][1] / RATE + extra
+        return 0.0 if k is None else reads[k][1] / RATE
 
-    def wait(self, until, timeout=30.0):
-        """Waits until the recording reaches a time on its clock."""
+    def stopped_short(self, what):
+        raise AssertionError('the recording stopped short (%s, %.3f s recorded): %s' % (
+            'recorder %s' % self.program.how() if not self.thread.is_alive() else 'no read in %d s' % SHORT,
+            self.now(), what))
+
+    def wait(self, until, timeout=LONG):
+        """Waits until the recording reaches a time on its clock. A recording
+        that stopped short of it fails: a silence is judged only over a
+        recording that covers it."""
         with self._cond:
-            return self._cond.wait_for(lambda: self.count / RATE >= until or not self.thread.is_alive(), timeout)
+            self._cond.wait_for(lambda: self.count / RATE >= until or not self.thread.is_alive(), timeout)
+        if self.count / RATE < until:
+            self.stopped_short('%.3f s wanted' % until)
 
     def sounds(self, since=0.0):
         """Every stretch of sound that starts at or after a time so far."""
         with self._cond:
             spans = [tuple(s) for s in self._spans]
-        return [Sound(self, a, b) for a, b in spans if a >= since * RATE]
+        return [Sound(self, a, b) for a, b in spans if a >= round(since * RATE)]
 
     def wait_sound(self, since, timeout):
-        """The first sound that starts at or after a time, once it has
+        """The first sound that starts at or after a time, as soon as it has
         begun; None if none comes in time. A sound going on at that time does
         not count."""
         with self._cond:
-            self._cond.wait_for(lambda: any(a >= since * RATE for a, _ in self._spans[-3:])
+            self._cond.wait_for(lambda: any(a >= round(since * RATE) for a, _ in self._spans[-3:])
                                 or not self.thread.is_alive(), timeout)
         found = self.sounds(since)
+        if not found and not self.thread.is_alive():
+            self.stopped_short('no sound after %.3f s yet' % since)
         return found[0] if found else None
 
     def samples(self, a, b):

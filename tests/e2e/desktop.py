@@ -9,6 +9,7 @@ import time
 
 import resources
 from resources import DIALOG_CAPTION, IDM_SETTINGS
+from rig import SETTLE, SHORT
 
 sys.path.insert(0, os.path.join(resources.RES, 'art'))
 import make_art  # noqa: E402
@@ -32,7 +33,7 @@ def top_windows(rig, cls=None, title=None, pid=None, visible=None, owner=None):
             and (owner is None or w.owner == owner)]
 
 
-def wait_window(rig, cls='-', title='-', owner='-', timeout=10.0):
+def wait_window(rig, cls='-', title='-', owner='-', timeout=SHORT):
     """A visible top-level window, once one shows, or None (waited for inside Wine)."""
     out = rig.driver('wait', cls, title, hex(owner) if owner != '-' else owner, 1, int(timeout * 1000),
                      check=False)
@@ -126,7 +127,7 @@ def find_tray_icon(shot):
     return 'none', None
 
 
-def wait_tray(rig, want=None, timeout=8.0):
+def wait_tray(rig, want=None, timeout=SHORT):
     """(look, centre, screenshot) once the tray shows the wanted look (None:
     either), or of the last screenshot when time ran out."""
     last = {}
@@ -152,9 +153,14 @@ class Menu:
         # The pointer off the icon and off the menu (on the side that has room),
         # so that neither the icon's tooltip nor an item's highlight covers text.
         xdotool(rig, 'mousemove', x0 - 40 if x0 >= 60 else x1 + 40, (y0 + y1) // 2)
-        wait_until(lambda: not top_windows(rig, cls='tooltips_class32', visible=True), 5)
-        time.sleep(0.3)
-        self.shot = Shot(rig)
+        wait_until(lambda: not top_windows(rig, cls='tooltips_class32', visible=True), SHORT)
+        # Read once the menu's picture holds still (a highlight fades out as
+        # the pointer leaves).
+        shots = [Shot(rig)]
+        still = lambda: [shot.rgb[(y * shot.w + x0) * 3:(y * shot.w + x1) * 3]  # noqa: E731
+                         for shot in shots[-2:] for y in range(y0, y1)]
+        wait_until(lambda: shots.append(Shot(rig)) or still()[:y1 - y0] == still()[y1 - y0:], SHORT)
+        self.shot = shots[-1]
         rows = {}
         for _, y, (r, g, b) in self.shot.pixels(x0 + 3, y0 + 3, x1 - x0 - 6, y1 - y0 - 6):
             ink = rows.setdefault(y, [0, 0])
@@ -187,7 +193,7 @@ class Menu:
         """Left-clicks an item; returns the instant just before the click."""
         top, bottom, _, _ = self.item(command)
         xdotool(self.rig, 'mousemove', (self.rect[0] + self.rect[2]) // 2, (top + bottom) // 2)
-        time.sleep(0.15)
+        time.sleep(SETTLE)
         clicked = time.monotonic()
         xdotool(self.rig, 'click', 1)
         return clicked
@@ -195,7 +201,7 @@ class Menu:
     def key(self, key):
         """Types a key into the menu (keys go to the window under the pointer)."""
         xdotool(self.rig, 'mousemove', (self.rect[0] + self.rect[2]) // 2, self.rect[1] + 4)
-        time.sleep(0.2)
+        time.sleep(SETTLE)
         xdotool(self.rig, 'key', key)
 
     def __repr__(self):
@@ -209,7 +215,7 @@ def right_click_tray_icon(rig):
     if not centre:
         raise AssertionError('no tray icon of ours on the screen (%s)' % shot)
     xdotool(rig, 'mousemove', centre[0] - 200, centre[1] - 200)
-    time.sleep(0.2)
+    time.sleep(SETTLE)
     xdotool(rig, 'mousemove', centre[0], centre[1], 'click', 3)
     return centre
 
@@ -217,7 +223,7 @@ def right_click_tray_icon(rig):
 def open_tray_menu(rig, items=len(resources.MENU)):
     """Right-clicks the tray icon and reads its menu from the screen."""
     right_click_tray_icon(rig)
-    menu = wait_window(rig, cls=MENU_CLASS, timeout=8)
+    menu = wait_window(rig, cls=MENU_CLASS)
     if not menu:
         raise AssertionError('the tray menu did not open')
     menu = Menu(rig, info(rig, menu.hwnd)['rect'])
@@ -288,6 +294,11 @@ class Dialog:
         """Posts a button's command (a modal box may follow, so never sent)."""
         self.rig.post(self.hwnd, 0x0111, control_id, 0)
 
+    def close_by(self, control_id):
+        """Posts a button's command that closes it, and waits until it is gone."""
+        self.command(control_id)
+        self.wait_gone()
+
     def click(self, control_id, button=1):
         """A real click in the middle of a control."""
         xdotool(self.rig, 'mousemove', *centre(self.child(control_id)['rect']), 'click', button)
@@ -296,35 +307,35 @@ class Dialog:
         """Clicks a control and waits until it has the focus (a click comes in
         its own time); returns the control that has it."""
         self.click(control_id)
-        wait_until(lambda: self.focus_id() == control_id, 5)
+        wait_until(lambda: self.focus_id() == control_id, SHORT)
         return self.focus_id()
 
     def alive(self):
         return self.info() is not None
 
-    def wait_gone(self, timeout_ms=8000):
-        self.rig.driver('gone', hex(self.hwnd), timeout_ms)
+    def wait_gone(self, timeout=SHORT):
+        self.rig.driver('gone', hex(self.hwnd), int(timeout * 1000))
 
     def boxes(self):
         """The dialogs it owns (message boxes, the chooser)."""
         return [Dialog(self.rig, w.hwnd) for w in top_windows(self.rig, cls=DIALOG_CLASS, visible=True,
                                                                owner=self.hwnd)]
 
-    def wait_box(self, timeout=8.0):
+    def wait_box(self, timeout=SHORT):
         box = wait_window(self.rig, cls=DIALOG_CLASS, owner=self.hwnd, timeout=timeout)
         if not box:
             raise AssertionError('no box owned by %#x came' % self.hwnd)
         return Dialog(self.rig, box.hwnd)
 
 
-def wait_dialog(rig, title=DIALOG_CAPTION, timeout=10.0):
+def wait_dialog(rig, title=DIALOG_CAPTION, timeout=SHORT):
     """A visible dialog of this title once it has taken its first focus (a
     click before that loses its focus to it), or an assertion."""
     found = wait_window(rig, cls=DIALOG_CLASS, title=title, timeout=timeout)
     if not found:
         raise AssertionError('no window %r came' % title)
     dlg = Dialog(rig, found.hwnd)
-    wait_until(dlg.focus_id, 5)
+    wait_until(dlg.focus_id, SHORT)
     return dlg
 
 

@@ -1,24 +1,14 @@
 """Reads the media control interface commands a Windows program sent, from
-Wine's own trace of winmm.
-
-Start the program with trace_env(env) as its environment and its stderr
-sent to a file (Wine writes the trace there), then a Reader's calls(),
-read as the file grows, give one MciCall per mciSendCommandA, in order:
-
-    device   the device id the command was sent to
-    command  'MCI_OPEN', 'MCI_PLAY', ... as Wine names it
-    flags    the flags word
-    rc       what mciSendCommandA returned (0 = success)
-    element  for MCI_OPEN: the file name Wine was asked to open, else None
-    driver   for MCI_OPEN: the device type Wine loaded ('WAVEAUDIO',
-             'MPEGVIDEO', 'SEQUENCER'), None when none was chosen
-    opened   for a successful MCI_OPEN: the new device's id, else None
-    time     Wine's timestamp of the call, in seconds (CLOCK_MONOTONIC_RAW,
-             the same clock as time.clock_gettime(time.CLOCK_MONOTONIC_RAW)),
-             as of Wine's tick count: up to STAMP before the call
-    thread   the Windows thread id that sent it
-
-The lines it relies on (Wine 8):
+Wine's own trace of winmm: start the program with trace_env(env) and its
+stderr in a file, and a Reader's calls(), read as the file grows, give one
+MciCall per mciSendCommandA, in order: the device id, the command as Wine
+names it ('MCI_OPEN', ...), its flags, what it returned (rc, None until it
+has), for an open the file named (element), the device type Wine loaded
+(driver: 'WAVEAUDIO', 'MPEGVIDEO', 'SEQUENCER') and the new device's id
+(opened), the stamp (time: CLOCK_MONOTONIC_RAW, as of Wine's tick count, up
+to STAMP before the call) and the Windows thread. The lines it relies on
+(Wine 8; an A call is carried out by the W call of the same thread after it,
+whose "=>" line gives the result; the drivers' own threads are kept apart):
 
     1200.616:0140:trace:mci:mciSendCommandA (00000000, MCI_OPEN, 00000200, 14000e1a0)
     1200.616:0140:trace:mci:mciSendCommandW (00000000, MCI_OPEN, 00000200, 00371e08)
@@ -26,10 +16,6 @@ The lines it relies on (Wine 8):
     1200.618:0140:trace:mci:MCI_LoadMciDriver Loaded driver 00000000003722A0 (L"WAVEAUDIO"), ...
     1200.618:0140:trace:mci:MCI_Open wDevID=0001 wDeviceID=1 dwRet=0
     1200.618:0140:trace:mci:mciSendCommandW => 00000000
-
-An A call is carried out by the W call of the same thread that follows it;
-the W call's "=>" line gives the result. Lines of other threads (the
-drivers' own players) are kept apart by thread id.
 """
 import collections
 import re

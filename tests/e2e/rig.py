@@ -22,6 +22,30 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 I386_LOADER = '/usr/lib/wine/wine'
 WM_NULL, WM_CLOSE, WM_COMMAND = 0x0000, 0x0010, 0x0111
 
+# Every fixed time that decides a verdict is one of these, each a multiple of
+# one factor (HALVORY_TIME_FACTOR, 1 by default): a slower machine changes the
+# factor, never a time. docs/testing.md says what each is for. A wait for an
+# event ends when the event comes; its time only bounds how long a failure takes.
+FACTOR = float(os.environ.get('HALVORY_TIME_FACTOR') or 1)
+SHORT = 10 * FACTOR     # a window, a focus, a value, a look, a sound or an answer on its way
+LONG = 30 * FACTOR      # a process to start or end, a tool to answer, a few ticks to come
+WATCH = 3 * FACTOR      # how long a "nothing happens" is watched where no later event shows it
+HANG = 5 * FACTOR       # a media command unanswered this long has hung
+LATE = 1 * FACTOR       # how late a loaded machine's tick, or the sound it plays, may come
+HOLD = 1 * FACTOR       # how long a held key or button stays held at its end
+SETTLE = 0.2 * FACTOR   # the pointer's move reaches Wine before the click or key after it
+
+# A Halvory launch logs Wine's own errors, and the registration of its window
+# class: its one path to exit code 1 is a failed registration (after a box),
+# so a launch that ended with a failure code before that line was ended by
+# Wine before our code got so far.
+HALVORY_CHANNELS = 'err+all,+class'
+REGISTERS_CLASS = 'trace:class:NtUserRegisterClassExWOW name=L"%s"' % MAIN_CLASS
+
+
+def ms(seconds):
+    return int(seconds * 1000)
+
 
 def pe_arch(path):
     """'i686' or 'x86_64': the machine a Windows exe is built for."""
@@ -53,22 +77,34 @@ def said(text):
 
 
 class Program:
-    """A process of the rig. `started` is the instant just before the spawn."""
+    """A process of the rig. `started` is the instant just before the spawn;
+    `killed`, that the test ended it (else it ended by itself, if it did)."""
+    window_thread = None        # the thread of its window, where it has one
 
     def __init__(self, rig, argv, env=None, cwd=None, name='proc', pipes=False):
-        self.rig, self.name, self.env, self.cwd = rig, name, env or rig.env, cwd or rig.tmp
-        self.log = os.path.join(rig.tmp, '%s%d.log' % (name, len(rig.started)))
-        self.window_thread = None       # the thread of its window, where it has one
-        self.ended_at = None
+        self.rig, self.argv, self.name, self.env, self.cwd = rig, argv, name, env or rig.env, cwd or rig.tmp
+        self.pipes = pipes
+        self.spawn()
+
+    def spawn(self):
+        self.log = os.path.join(self.rig.tmp, '%s%d.log' % (self.name, len(self.rig.started)))
+        self.ended_at, self.killed = None, False
         with open(self.log, 'wb') as out:
             self.started = time.monotonic()
-            self.proc = subprocess.Popen(argv, env=self.env, cwd=self.cwd,
-                                         stdin=subprocess.PIPE if pipes else subprocess.DEVNULL,
-                                         stdout=subprocess.PIPE if pipes else out,
-                                         stderr=out if pipes else subprocess.STDOUT)
+            self.proc = subprocess.Popen(self.argv, env=self.env, cwd=self.cwd,
+                                         stdin=subprocess.PIPE if self.pipes else subprocess.DEVNULL,
+                                         stdout=subprocess.PIPE if self.pipes else out,
+                                         stderr=out if self.pipes else subprocess.STDOUT)
         self.pid = self.proc.pid
         self._calls = mcitrace.Reader(self.log)
-        rig.started.append(self)
+        self.rig.started.append(self)
+        threading.Thread(target=self._watch, args=(self.proc,), daemon=True).start()
+
+    def _watch(self, proc):
+        # The instant it ended, whenever the test next looks.
+        proc.wait()
+        if proc is self.proc:
+            self.ended_at = time.monotonic()
 
     def poll(self):
         code = self.proc.poll()
@@ -103,15 +139,16 @@ class Program:
 
     def end(self):
         if self.poll() is None:
+            self.killed = True
             self.proc.kill()
-        self.wait(10)
+        self.wait(SHORT)
 
 
 class Commands(Program):
     """A program of ours that takes one command a line on its input and ends
     each answer with "done RC", having said "ready ..." first."""
 
-    def __init__(self, rig, argv, name, env=None, timeout=30):
+    def __init__(self, rig, argv, name, env=None, timeout=LONG):
         super().__init__(rig, argv, env=env, name=name, pipes=True)
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
@@ -133,7 +170,7 @@ class Commands(Program):
             raise AssertionError('%s gave no answer (%s); its log ends:\n%s' % (self.name, self.how(), self.tail()))
         return line
 
-    def ask(self, *words, timeout=30):
+    def ask(self, *words, timeout=LONG):
         """(its result code, the lines before it). The instant just before
         the command was sent is kept in self.sent."""
         self.sent = time.monotonic()
@@ -165,7 +202,7 @@ class Stage(Commands):
         _, hwnd, self.window_thread = self.ready.split()
         self.hwnd, self.window_thread = int(hwnd, 16), int(self.window_thread)
 
-    def cmd(self, *words, timeout=20):
+    def cmd(self, *words, timeout=LONG):
         """Runs a command; returns the instant its answer came."""
         rc, lines = self.ask(*words, timeout=timeout)
         if rc:
@@ -183,18 +220,39 @@ class Stage(Commands):
 
 
 class Halvory(Program):
-    """A running Halvory and its hidden main window."""
+    """A Halvory process and, once found, its hidden main window."""
+    hwnd = None
+
+    def reached_our_class(self):
+        """Whether its log shows our code registering its window class."""
+        with open(self.log, errors='replace') as f:
+            return REGISTERS_CLASS in f.read()
+
+    def wait_window(self, timeout=LONG):
+        """Its main window (self.hwnd), once made, and the window's thread. A
+        launch that Wine ended with a failure code before our code registered
+        the window class is launched again, once, and said."""
+        self.hwnd = self.rig.main_window(ms(timeout))
+        if not self.hwnd and self.poll() and not self.reached_our_class():
+            said('relaunched: Halvory, which %s before it registered its window class; its log ends:\n%s'
+                 % (self.how(), self.tail()))
+            self.spawn()
+            self.hwnd = self.rig.main_window(ms(timeout))
+        if not self.hwnd:
+            raise AssertionError('Halvory did not start (%s); its log ends:\n%s' % (self.how(), self.tail()))
+        self.window_thread = int(self.rig.driver('pid', hex(self.hwnd)).split()[1])
+        return self
 
     def command(self, command_id):
         self.rig.post(self.hwnd, WM_COMMAND, command_id)
 
-    def close(self, timeout=20):
+    def close(self, timeout=LONG):
         """Asks it to close as /u does; its exit code, or None."""
         if self.rig.driver('info', hex(self.hwnd), check=False):
             self.rig.post(self.hwnd, WM_CLOSE)
         return self.wait(timeout)
 
-    def exit(self, timeout=25):
+    def exit(self, timeout=LONG):
         """Ends it through its menu's exit command; its exit code, or None."""
         self.command(IDM_EXIT)
         return self.wait(timeout)
@@ -221,6 +279,7 @@ class Rig:
         self.driver_exe = os.path.join(self.build, 'tests', 'driver.exe')
         self.tmp = tempfile.mkdtemp(prefix='e2e.', dir=os.path.join(self.rig, 'tmp'))
         self.started = []       # every program of the run, for its evidence
+        self.halvory_channels = HALVORY_CHANNELS
         self._driver = None
 
     def loader(self, exe):
@@ -241,7 +300,7 @@ class Rig:
         self._driver = None
 
     # -- the driver ------------------------------------------------------------
-    def driver(self, *args, check=True, timeout=30):
+    def driver(self, *args, check=True, timeout=LONG):
         """Runs a driver command (tests/tools/driver.cpp); returns its output.
         One driver serves the run. One that Wine ended before it said it was
         ready (seen under load) is launched again, and said."""
@@ -270,31 +329,33 @@ class Rig:
         return self.find_window(MAIN_CLASS, MAIN_TITLE, wait_ms)
 
     # -- the program under test -------------------------------------------------
-    def close_leftovers(self):
-        """Ends a Halvory left running by an earlier case."""
+    def close_leftovers(self, fail=True):
+        """Closes a Halvory left running, as /u does. One that will not close
+        fails the case that meets it (fail): a start after it would find its
+        window and drive it in place of the new one."""
         hwnd = self.main_window()
         if hwnd:
             self.post(hwnd, WM_CLOSE)
-            self.driver('gone', hex(hwnd), 10000, check=False)
+            self.driver('gone', hex(hwnd), ms(SHORT), check=False)
+            if fail and self.main_window():
+                raise AssertionError('a Halvory left running (window %#x) did not close in %d s' % (hwnd, SHORT))
 
-    def run_halvory(self, *args, exe=None, cwd=None, env=None):
-        """Starts Halvory with arguments, whatever it then does."""
+    def run_halvory(self, *args, exe=None, cwd=None, env=None, traced=False):
+        """Starts Halvory with arguments, whatever it then does. traced:
+        Wine's media trace goes to its log too."""
+        env = mcitrace.trace_env(env or self.env) if traced else dict(env or self.env)
+        if self.halvory_channels:
+            env['WINEDEBUG'] = env.get('WINEDEBUG', '-all') + ',' + self.halvory_channels
         return self.start_exe(exe or self.exe, *args, cwd=cwd, env=env, name='halvory', kind=Halvory)
 
-    def start_halvory(self, wait_ms=None, sound=None, cwd=None, env=None, traced=False, exe=None):
+    def start_halvory(self, wait_ms=None, sound=None, *args, cwd=None, env=None, traced=False, exe=None):
         """Starts a fresh Halvory (the rig's exe, or a copy of it) with these
-        stored settings (None: absent) and waits for its window. traced:
-        Wine's media trace goes to its log."""
+        stored settings (None: absent) and arguments, and waits for its window."""
         self.close_leftovers()
         self.store(wait_ms, sound)
-        p = self.run_halvory(exe=exe, cwd=cwd, env=mcitrace.trace_env(env or self.env) if traced else env)
-        p.hwnd = self.main_window(20000)
-        if not p.hwnd:
-            raise AssertionError('Halvory did not start (%s); its log ends:\n%s' % (p.how(), p.tail()))
-        p.window_thread = int(self.driver('pid', hex(p.hwnd)).split()[1])
-        return p
+        return self.run_halvory(*args, exe=exe, cwd=cwd, env=env, traced=traced).wait_window()
 
-    def main_windows_while(self, program, timeout=30):
+    def main_windows_while(self, program, timeout=LONG):
         """Watches a start that must make no window of ours (a close request
         with none running, a start that finds another instance) until it
         ends, or until one shows: (the main windows seen, its exit code or

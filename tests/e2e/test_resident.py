@@ -9,9 +9,9 @@ import audio
 import desktop
 import runner
 from faults import assert_ends_with_0
-from resources import IDM_PAUSE, IDM_RESUME, IDM_EXIT
-from rig import WM_NULL, WM_COMMAND, WM_CLOSE, Commands, windows_path
-from timeline import assert_not_before, assert_period, near
+from resources import DIALOG_CAPTION, IDM_PAUSE, IDM_RESUME, IDM_EXIT
+from rig import LATE, LONG, SHORT, WATCH, ms, WM_NULL, WM_COMMAND, WM_CLOSE, Commands, windows_path
+from timeline import STOP, TICKS, assert_commands, assert_not_before, assert_period, near
 
 INTERVAL_MS = 2000
 INTERVAL = INTERVAL_MS / 1000.0
@@ -22,7 +22,7 @@ LONG_TONE = 660     # Hz: a chime longer than the interval
 # The icon's retry: the program tries again every second; the chime ticks
 # at an interval of its own, so that a retry taken for a tick would show.
 RETRY_TICK_MS = 1500
-QUIET = 3 * 1.0     # three retry periods watched for nothing more
+QUIET = 3 * 1.0     # three of the program's retry periods watched for nothing more
 
 
 class NotifyArea(Commands):
@@ -53,7 +53,7 @@ class NotifyArea(Commands):
             seen.append(self.next())
         return seen
 
-    def next(self, timeout=10.0):
+    def next(self, timeout=SHORT):
         """The next message it answered, or None when none came in time."""
         if self.pending:
             return self.pending.pop(0)
@@ -96,13 +96,13 @@ class Resident(runner.Case):
         # at once with 0 and leave the first one as it was.
         for args in ((), ('/U',)):
             other = self.rig.run_halvory(*args)
-            self.assertEqual(0, other.wait(30), '%s: %s' % (args, other.how()))
+            self.assertEqual(0, other.wait(LONG), '%s: %s' % (args, other.how()))
         others_done = time.monotonic()
         self.assertIsNone(hv.poll(), 'Halvory ended by itself:\n' + hv.tail())
         self.assertEqual(hv.hwnd, self.rig.main_window())
         self.assertEqual('running', desktop.find_tray_icon(desktop.Shot(self.rig))[0])
 
-        tl.recorder.wait(max(tl.place(seen) + 6 * INTERVAL, tl.place(others_done) + INTERVAL) + 1.0)
+        tl.recorder.wait(max(tl.place(seen) + 6 * INTERVAL, tl.place(others_done) + INTERVAL) + LATE)
         # A dropout inside a chime (a loaded machine) must not count as a
         # second chime: pieces closer than a quarter interval are one.
         chimes = tl.heard(after=hv.started, merge_gap=INTERVAL / 4)
@@ -117,7 +117,7 @@ class Resident(runner.Case):
         # window exists, which is after the spawn and before it was seen.
         assert_not_before(self, tl.ticks(hv)[0], hv.started + INTERVAL, 'a tick before the first interval')
         self.assertGreaterEqual(onsets[0], tl.place(hv.started + INTERVAL), 'a chime before the first interval')
-        self.assertLessEqual(onsets[0] - tl.place(seen), INTERVAL + 1.0)
+        self.assertLessEqual(onsets[0] - tl.place(seen), INTERVAL + LATE)
         # Once per interval: the ticks by their median gap on the trace's clock
         # (a busy machine delays heard onsets by a tenth of a second or more),
         # every tick heard but the last, which may still be on its way, and
@@ -132,22 +132,26 @@ class Resident(runner.Case):
         # "/u" closes it: icon gone, both processes end with 0, the second
         # after its one-second wait.
         closer = self.rig.run_halvory('/u')
-        self.assertEqual(0, closer.wait(30))
+        self.assertEqual(0, closer.wait(LONG))
         log('"/u" ended after %.2f s' % (time.monotonic() - closer.started))
         self.assertGreaterEqual(time.monotonic() - closer.started, 1.0)
-        assert_ends_with_0(self, hv, hv.wait(15))
+        assert_ends_with_0(self, hv, hv.wait(LONG))
         self.assertEqual('none', self.look('none'))
 
     def test_tray_menu_pauses_resumes_and_exits(self):
         tl = self.timeline
         hv = self.start((LONG_TONE, 6.0))
         # Wait for the first chime: the menu is opened while it plays.
-        self.assertIsNotNone(tl.wait_heard(hv.started, 15), 'no chime came')
-        # A left click and a double click on the icon open no menu (the right
-        # click below opens one, seen the same way).
+        self.assertIsNotNone(tl.wait_heard(hv.started), 'no chime came')
+        # A left click and a double click on the icon open no menu and no
+        # settings dialog (the right click below opens one, seen the same
+        # way; the dialog, in the dialog's cases).
         _, centre, _ = desktop.wait_tray(self.rig, 'running')
-        desktop.xdotool(self.rig, 'mousemove', *centre, 'click', 1, 'sleep', 0.5, 'click', '--repeat', 2, 1)
-        self.assertIsNone(desktop.wait_window(self.rig, cls=desktop.MENU_CLASS, timeout=3), 'a left click opened a menu')
+        for row, click in (('a left click', ['click', 1]), ('a double click', ['click', '--repeat', 2, 1])):
+            with self.subTest(row):
+                desktop.xdotool(self.rig, 'mousemove', *centre, *click)
+                self.assertIsNone(desktop.wait_window(self.rig, cls=desktop.MENU_CLASS, timeout=WATCH), 'a menu opened')
+                self.assertEqual(desktop.top_windows(self.rig, title=DIALOG_CAPTION, visible=True), [], 'a dialog opened')
 
         menu = desktop.open_tray_menu(self.rig)
         log('menu while running: %r' % menu)
@@ -160,15 +164,12 @@ class Resident(runner.Case):
         # While paused nothing plays, over more than two intervals after the
         # look changed: neither traced nor heard.
         tl.recorder.wait(tl.place(looked) + 2 * INTERVAL + 0.5)
-        # Pause stops the sound, then shows the paused look: its stop (the
-        # last, which no open followed) came after the click, and its close
-        # (sent once the stop had returned) before the look was seen.
-        calls = hv.calls()
-        stop = max(i for i, c in enumerate(calls) if c.command == 'MCI_STOP')
-        pause = calls[stop:]
-        self.assertEqual(['MCI_STOP', 'MCI_CLOSE'], [c.command for c in pause], 'a play while paused')
-        self.assertGreaterEqual(stop, mark, 'the stop came before the click')
-        self.assertLess(tl.at(pause[1]), looked, 'the paused look showed before the sound was stopped')
+        # Pause stops the sound after the click (ticks may come before it),
+        # and nothing plays after it; then it shows the paused look: its
+        # close (sent once the stop had returned) came before the look was seen.
+        calls = hv.calls()[mark:]
+        assert_commands(self, calls, [TICKS, STOP], 'the pause')
+        self.assertLess(tl.at(calls[-1]), looked, 'the paused look showed before the sound was stopped')
         # Heard: the 6 s chime was playing when Pause was chosen (each tick
         # restarts it, which may leave a short gap: the moments just before
         # the click), it fell silent long before its end, and nothing started after it.
@@ -188,9 +189,9 @@ class Resident(runner.Case):
         # Resume plays nothing until a full interval has passed: from the
         # click (taken before it was made) to its first tick, on one clock,
         # and to the first chime heard.
-        tl.recorder.wait(tl.place(resumed_at) + INTERVAL + 1.5)
-        ticks = tl.ticks(hv, looked)
+        ticks = tl.wait_ticks(hv, 1, looked)
         self.assertTrue(ticks, 'no chime after resume')
+        tl.heard_whole(resumed_at)
         log('first tick %.3f s after the click on Resume' % (ticks[0] - resumed_at))
         assert_not_before(self, ticks[0], resumed_at + INTERVAL, 'a tick before an interval after Resume')
         after = tl.heard(after=resumed_at)
@@ -201,7 +202,7 @@ class Resident(runner.Case):
         menu = desktop.open_tray_menu(self.rig)
         self.assertTrue(menu.enabled(IDM_PAUSE), menu)
         exit_at = menu.choose(IDM_EXIT)
-        assert_ends_with_0(self, hv, hv.wait(15))
+        assert_ends_with_0(self, hv, hv.wait(LONG))
         log('ended %.2f s after the click on Exit' % (time.monotonic() - exit_at))
         self.assertEqual('none', self.look('none'))
 
@@ -289,10 +290,10 @@ class Resident(runner.Case):
         hv = self.rig.run_halvory('/U')
         windows, _ = self.rig.main_windows_while(hv)
         self.assertEqual(1, len(windows), 'the watcher saw no window where one came')
-        hv.hwnd = windows[0]
+        self.assertEqual(windows[0], hv.wait_window().hwnd)
         self.assertEqual('running', self.look('running'))
         self.rig.post(hv.hwnd, WM_CLOSE)
-        assert_ends_with_0(self, hv, hv.wait(15))
+        assert_ends_with_0(self, hv, hv.wait(LONG))
         self.assertEqual('none', self.look('none'))
 
     def test_close_request_typed_for_an_exe_in_a_japanese_folder(self):
@@ -308,14 +309,13 @@ class Resident(runner.Case):
         # is handed to CreateProcessA as it is, as the Run box does.
         for line, by_cmd in ((typed + ' /u', True), ('"%s" /u' % typed, True), ('"%s"/u' % typed, False)):
             with self.subTest(line):
-                hv = self.rig.run_halvory(exe=exe, cwd=folder)
-                self.assertTrue(self.rig.main_window(20000), 'no start from ' + folder)
+                hv = self.rig.start_halvory(exe=exe, cwd=folder)
                 self.assertEqual('running', self.look('running'))
                 if by_cmd:
-                    self.assertEqual(0, self.rig.run_line(line).wait(30))
+                    self.assertEqual(0, self.rig.run_line(line).wait(LONG))
                 else:
-                    self.assertEqual('0', self.rig.driver('run', line.encode('cp932').hex(), 30000))
-                self.assertIsNotNone(hv.wait(15), 'the running instance did not close')
+                    self.assertEqual('0', self.rig.driver('run', line.encode('cp932').hex(), ms(LONG)))
+                self.assertIsNotNone(hv.wait(LONG), 'the running instance did not close')
                 assert_ends_with_0(self, hv, hv.poll())
                 self.assertEqual('none', self.look('none'))
             self.rig.close_leftovers()

@@ -3,7 +3,6 @@ in its life (rapid pause and resume, two starts at once, a kill right after
 the settings were confirmed), and a first start as a user makes it."""
 import os
 import random
-import re
 import shutil
 import time
 
@@ -14,8 +13,8 @@ import mcitrace
 import runner
 from desktop import DIALOG_CLASS, open_settings
 from resources import MAIN_CLASS, IDOK, IDC_SOUNDFILE, IDC_HOURS, IDC_MINUTES, IDC_SECONDS, IDM_PAUSE, IDM_RESUME
-from rig import WM_CLOSE, WM_COMMAND, windows_path
-from timeline import Timeline, assert_not_before, assert_period, near
+from rig import LATE, LONG, SHORT, WM_CLOSE, ms, WM_COMMAND, said, windows_path
+from timeline import STOP, TICKS, Timeline, assert_commands, assert_not_before, assert_period, near
 
 
 class BadSoundInputs(runner.Case):
@@ -58,7 +57,7 @@ class BadSoundInputs(runner.Case):
         # the first, so ticking went on after whatever the first open did,
         # at the interval, by the trace's clock.
         opens = lambda: [c for c in hv.calls() if c.command == 'MCI_OPEN']  # noqa: E731
-        desktop.wait_until(lambda: len(opens()) >= 6, 20)
+        desktop.wait_until(lambda: len(opens()) >= 6, LONG)
         self.assertGreaterEqual(len(opens()), 6, 'ticks stopped')
         # Judged where each tick's open fails at once: an open that takes
         # longer than the interval (a garbage MP3 on a loaded machine) holds
@@ -114,19 +113,21 @@ class LifecycleFaults(runner.Case):
         tl = self.timeline
         wav = audio.make_tone(os.path.join(self.folder(), 'cycle.wav'), 700, 0.3)
         hv = self.rig.start_halvory(1000, windows_path(wav), traced=True)
-        self.assertGreaterEqual(len(tl.wait_ticks(hv, 2, timeout=15)), 2)
+        self.assertGreaterEqual(len(tl.wait_ticks(hv, 2)), 2)
         # Posted in bursts, 5 ms apart, with ticks falling among them.
         mark = tl.mark(hv)
         self.rig.driver('postmany', hex(hv.hwnd), 100, 5, WM_COMMAND, IDM_PAUSE, 0, WM_COMMAND, IDM_RESUME, 0)
         t_posted = time.monotonic()     # every command of the cycles is in the queue by now
         # Chiming again, every second, however long the queue took to drain.
-        ticks = tl.wait_ticks(hv, 5, after=t_posted, timeout=20)
+        ticks = tl.wait_ticks(hv, 5, after=t_posted)
         self.assertGreaterEqual(len(ticks), 5, 'no chime after the cycles')
-        # Each of the hundred pauses stopped and closed the sound: in the
-        # trace, a stop and a close that no open follows (a tick's restart is
-        # a stop, a close, an open and a play).
-        letters = ''.join(c.command[4].lower() for c in hv.calls()[mark:])
-        self.assertEqual(len(re.findall(r'sc(?!o)', letters)), 100, letters)
+        # Each of the hundred pauses stopped and closed the sound, ticks
+        # among them: judged up to the last tick's play (a tick's restart
+        # after it may be under way), which came after them all (a timer
+        # ticks only once the queue is empty).
+        calls = hv.calls()[mark:]
+        calls = calls[:calls.index([r for r in mcitrace.restarts(calls) if r.play][-1].play) + 1]
+        assert_commands(self, calls, [TICKS, STOP] * 100 + [TICKS], 'the hundred pauses')
         self.assertEqual(desktop.wait_tray(self.rig, 'running')[0], 'running')
         self.assertIsNone(hv.poll(), 'Halvory ended by itself:\n' + hv.tail())
         assert_period(self, ticks, 1.0)
@@ -171,20 +172,31 @@ class LifecycleFaults(runner.Case):
         # at once with 0, one window remains, and it ends with 0 when closed.
         r = self.rig
         r.store(3600000, windows_path(os.path.join(r.tmp, 'none.wav')))
+
+        def race():
+            """(the start that ended by itself, the other)."""
+            a, b = r.run_halvory(), r.run_halvory()
+            self.assertTrue(r.main_window(ms(LONG)), 'neither start made a window')
+            ended = desktop.wait_until(lambda: [p for p in (a, b) if p.poll() is not None], SHORT)
+            self.assertEqual(len(ended), 1, 'not exactly one start ended by itself')
+            return ended[0], b if ended[0] is a else a
         for round_ in range(5):
             with self.subTest(round=round_):
-                a, b = r.run_halvory(), r.run_halvory()
-                self.assertTrue(r.main_window(20000), 'neither start made a window')
-                ended = desktop.wait_until(lambda: [p for p in (a, b) if p.poll() is not None], 15)
-                self.assertEqual(len(ended), 1, 'not exactly one start ended by itself')
-                self.assertEqual(ended[0].poll(), 0, ended[0].tail())
+                loser, winner = race()
+                if loser.poll() and not loser.reached_our_class():
+                    # Ended by Wine before our code got as far as its one
+                    # path to a failure code: the round raced nothing.
+                    said('relaunched: round %d of the two starts, in which one %s before it registered its window '
+                         'class; its log ends:\n%s' % (round_, loser.how(), loser.tail()))
+                    r.close_leftovers()
+                    loser, winner = race()
+                self.assertEqual(loser.poll(), 0, loser.tail())
                 running = desktop.top_windows(r, cls=MAIN_CLASS)
-                winner = b if ended[0] is a else a
                 self.assertEqual(len(running), 1, 'main windows: %s' % (running,))
                 self.assertIsNone(winner.poll(), 'the instance ended by itself:\n' + winner.tail())
                 self.assertFalse(running[0].visible)
                 r.post(running[0].hwnd, WM_CLOSE)
-                self.assertEqual(winner.wait(25), 0, winner.how())
+                self.assertEqual(winner.wait(LONG), 0, winner.how())
             r.end_all()
         # The lock alone keeps a start out, whichever way the starts fall:
         # held from outside, with no window of ours anywhere, a start ends
@@ -202,8 +214,7 @@ class LifecycleFaults(runner.Case):
         dlg = open_settings(hv)
         for field, text in ((IDC_HOURS, '1'), (IDC_MINUTES, '2'), (IDC_SECONDS, '3'), (IDC_SOUNDFILE, new)):
             dlg.set_text(field, text)
-        dlg.command(IDOK)
-        dlg.wait_gone()
+        dlg.close_by(IDOK)
         hv.end()                                   # no chance to tidy up
         try:
             self.assertEqual(self.rig.reg_get('Wait'), (4, (3723000).to_bytes(4, 'little')))
@@ -212,10 +223,11 @@ class LifecycleFaults(runner.Case):
             # The shell still shows the dead process's icon: take it away.
             self.rig.driver('traydelete', hex(hv.hwnd), check=False)
         # What the killed instance held is freed with it: the next start runs.
-        again = self.rig.run_halvory()
-        again.hwnd = self.rig.main_window(20000)
-        self.assertTrue(again.hwnd, 'a start after the kill did not run')
+        again = self.rig.start_halvory(3723000, new)
         faults.assert_ends_with_0(self, again, again.exit())
+
+
+BELL_SECONDS = 3.0      # the shipped Orvel.mp3 has rung out within this
 
 
 class DefaultSetup(runner.Case):
@@ -231,12 +243,13 @@ class DefaultSetup(runner.Case):
         # Chimes are 10 s apart: pieces of one bell split by a dropout of a
         # loaded machine are one chime.
         bells = lambda: tl.heard(hv.started, merge_gap=1.0)  # noqa: E731
-        desktop.wait_until(lambda: len(tl.ticks(hv)) >= 3 and len(bells()) >= 2 or hv.poll() is not None, 45, 1.0)
-        ticks = tl.ticks(hv)
+        desktop.wait_until(lambda: len(tl.ticks(hv)) >= 3 and len(bells()) >= 2 or hv.poll() is not None,
+                           3 * 10.0 + LONG, 1.0)
+        ticks, counted = tl.ticks(hv), time.monotonic()
         # The exit's stop once the bell has played out (see faults.py: Wine
         # 10's MPEG device hangs in stops soon after a play).
         if ticks:
-            tl.recorder.wait(tl.place(ticks[-1]) + 4.0)
+            tl.recorder.wait(tl.place(ticks[-1]) + BELL_SECONDS + LATE)
         code = hv.exit()
         # Every ten seconds from the start, on the trace's clock, and heard
         # no sooner.
@@ -246,11 +259,11 @@ class DefaultSetup(runner.Case):
         # The bell's strike tone is 784 Hz, among its partials.
         heard = [s for s in bells() if s.pitch and 600 < s.pitch < 1000]
         self.assertTrue(heard, bells())
-        self.assertTrue(0.5 < heard[0].end - heard[0].start < 3.0, 'a bell of a few seconds at most')
+        self.assertTrue(0.5 < heard[0].end - heard[0].start < BELL_SECONDS, 'a bell of a few seconds at most')
         self.assertEqual(self.rig.reg_get('Wait'), 'nokey', 'nothing is stored until OK')
         # A tick's stop to the MPEG device that never returned (seen under
         # load on the emulated 32-bit exe) ends the chimes.
-        with faults.judge(self, 'a bell every ten seconds', of=hv):
+        with faults.judge(self, 'a bell every ten seconds', of=hv, until=counted):
             assert_period(self, ticks, 10.0, gaps=2)
             self.assertGreaterEqual(len(heard), 2, bells())
         faults.assert_ends_with_0(self, hv, code)
@@ -298,7 +311,7 @@ class DefaultSetup(runner.Case):
         for names, mark in ((planted, 'winmm.dll.loaded'), (planted[1:], 'mciwave.dll.loaded')):
             overrides = dict(env, WINEDLLOVERRIDES=r.env['WINEDLLOVERRIDES'] + ';%s=n,b' % ','.join(names))
             control = r.start_exe(chime, '500', windows_path(wav), cwd=d, env=overrides, name='control')
-            desktop.wait_until(lambda: os.path.exists(os.path.join(d, mark)) or control.poll() is not None, 20)
+            desktop.wait_until(lambda: os.path.exists(os.path.join(d, mark)) or control.poll() is not None, LONG)
             control.end()
             self.assertIn('chime.exe', marks().get(mark, ''),
                           'the rig no longer plants: the minimal program loaded no planted %s' % mark[:-7])
@@ -308,20 +321,19 @@ class DefaultSetup(runner.Case):
             if driver != kinds[0][0]:
                 dlg = open_settings(hv)
                 dlg.set_text(IDC_SOUNDFILE, windows_path(path))
-                dlg.command(IDOK)
-                dlg.wait_gone()
+                dlg.close_by(IDOK)
             since[driver] = time.monotonic()
 
             def plays():
                 return [(x.open.driver, x.open.rc, x.play.rc) for x in mcitrace.restarts(hv.calls())
                         if x.open.element == windows_path(path) and x.play and x.play.rc is not None]
             # Twice, and heard where it can be (there is no MIDI synthesizer).
-            desktop.wait_until(lambda: len(plays()) >= 2 or hv.poll() is not None, 20, 0.5)
+            desktop.wait_until(lambda: len(plays()) >= 2 or hv.poll() is not None, LONG, 0.5)
             if hz:
-                tl.heard_whole(since[driver], 10)
+                tl.heard_whole(since[driver])
             played[driver] = plays()
         code = hv.exit()
-        with faults.judge(self, 'no planted DLL ran inside Halvory', kind='security'):
+        with self.subTest('no planted DLL ran inside Halvory'):
             self.assertEqual(marks(), {}, 'planted DLLs ran inside Halvory (mark: command line)')
         for driver, path, hz in kinds:
             with self.subTest(driver):

@@ -6,11 +6,18 @@ and the sounds heard, placed on it by the recording's reads
 (audio.Recorder.at). So no load can put an effect before its cause: a sound
 or a tick that a command caused comes after the command's instant, however
 late it is seen."""
+import re
 import statistics
 import time
 
 import audio
 import mcitrace
+from rig import LONG, SHORT
+
+# Steps of an expected sequence of media commands (assert_commands).
+TICK = ('MCI_STOP', 'MCI_CLOSE', 'MCI_OPEN', 'MCI_PLAY')    # a restart of the sound, as a tick makes it
+STOP = ('MCI_STOP', 'MCI_CLOSE')                            # the sound stopped and its device closed
+TICKS = 'any ticks'                                         # any number of ticks' restarts
 
 
 class Timeline:
@@ -38,7 +45,7 @@ class Timeline:
         a timer tick's first command, its stop."""
         return [t for t in (self.at(r.stop) for r in mcitrace.restarts(program.calls())) if t > after]
 
-    def wait_ticks(self, program, count, after=0.0, timeout=20.0):
+    def wait_ticks(self, program, count, after=0.0, timeout=LONG):
         """Its ticks after an instant once there are `count`, or when time
         ran out or it ended."""
         deadline = time.monotonic() + timeout
@@ -61,12 +68,12 @@ class Timeline:
             found = [s for s in found if s.start <= end]
         return found
 
-    def wait_heard(self, after, timeout=10.0):
+    def wait_heard(self, after, timeout=SHORT):
         """The first sound that started after an instant, once it has begun;
         None if none came in time."""
         return self.recorder.wait_sound(self.place(after), timeout)
 
-    def heard_whole(self, after, timeout=6.0, lasting=0.6):
+    def heard_whole(self, after, timeout=SHORT, lasting=0.6):
         """The sounds after an instant once one has come and had time to play
         out (`lasting` seconds of recording more)."""
         first = self.wait_heard(after, timeout)
@@ -92,6 +99,20 @@ def near(freq, want, within=0.08):
 def which(sound, pitches):
     """The name of the test sound whose pitch is nearest to a sound's."""
     return min(pitches, key=lambda name: abs(pitches[name] - sound.pitch)) if sound.pitch else None
+
+
+def assert_commands(test, calls, expected, msg):
+    """Wine's ok_sequence for the media commands: the calls, in the trace's
+    order (from a mark taken before what caused them, never by their
+    stamps, which may lag a call by mcitrace.STAMP), are the expected steps
+    and nothing else. A step is a tuple of commands, or TICKS: any number of
+    restarts by the timer's ticks."""
+    letter = {c: chr(ord('a') + i) for i, c in enumerate(sorted(set(TICK)))}
+    word = lambda commands: ''.join(letter.get(c, '?') for c in commands)  # noqa: E731
+    pattern = ''.join('(?:%s)*' % word(TICK) if step == TICKS else word(step) for step in expected)
+    if not re.fullmatch(pattern, word(c.command for c in calls)):
+        test.fail('%s: not %s, but:\n%s' % (msg, ', '.join(step if step == TICKS else ' '.join(step) for step in expected),
+                                              mcitrace.describe(calls)))
 
 
 def assert_not_before(test, traced, instant, msg):

@@ -219,27 +219,29 @@ TEST_F(ChimeTimer, ZeroIntervalTicksAtThePlatformsShortestPeriod)
 TEST_F(ChimeTimer, IntervalLongerThanOnePeriodChimesOnlyWhenAllItsPartsHavePassed)
 {
     // Parts of at most 1000 ms stand in for the platform's 24.8 days: 2100 ms
-    // passes as 1000 + 1000 + 100, and only the third expiry chimes.
-    g_chimeTimerMaxMs = 1000;
-    g_storedIntervalMs = 2100;
+    // passes as 1000 + 1000 + 100, and only the third expiry chimes. No timer
+    // fires before its period less one step of the tick count (16 ms).
+    const DWORD kPartMs = 1000, kIntervalMs = 2100, kStepMs = 16;
+    const DWORD kWholeIntervalMs = kIntervalMs - 3 * kStepMs;
+    g_chimeTimerMaxMs = kPartMs;
+    g_storedIntervalMs = kIntervalMs;
     DWORD start = GetTickCount();
     OnStart();
     PumpUntilFirst(&g_chimes, 8000);
     ASSERT_EQ(1, g_chimes);
     EXPECT_EQ(3, g_ticks) << "the chime ends the third part";
-    EXPECT_GE(g_firstChimeAt - start, 2050u) << "the whole interval passes first";
+    EXPECT_GE(g_firstChimeAt - start, kWholeIntervalMs) << "the whole interval passes first";
     // The last part is what is left of the interval, 100 ms, not another
-    // whole part: a timer never fires early, so a whole part would take
-    // 1000 ms or more however loaded the machine.
-    EXPECT_LT(g_tickAt[2] - g_tickAt[1], 900u) << "the last part was armed with a whole part";
+    // whole part, which would take a part or more however loaded the machine.
+    EXPECT_LT(g_tickAt[2] - g_tickAt[1], kPartMs - kStepMs) << "the last part was armed with a whole part";
     // The next interval is counted in the same parts.
     DWORD chimed = GetTickCount();
     while (g_chimes < 2 && GetTickCount() - chimed < 8000)
         Pump(10);
     ASSERT_EQ(2, g_chimes);
     EXPECT_EQ(6, g_ticks);
-    EXPECT_LT(g_tickAt[5] - g_tickAt[4], 900u);
-    EXPECT_GE(g_tickAt[5] - g_tickAt[2], 2050u);
+    EXPECT_LT(g_tickAt[5] - g_tickAt[4], kPartMs - kStepMs);
+    EXPECT_GE(g_tickAt[5] - g_tickAt[2], kWholeIntervalMs);
     EXPECT_EQ(g_chimes, Restarts());
 
     // Resume counts a whole interval again, not what was left of the old one.
@@ -252,7 +254,7 @@ TEST_F(ChimeTimer, IntervalLongerThanOnePeriodChimesOnlyWhenAllItsPartsHavePasse
     OnResume();
     PumpUntilFirst(&g_chimes, 8000);
     ASSERT_NE(0u, g_firstChimeAt);
-    EXPECT_GE(g_firstChimeAt - resumed, 2050u);
+    EXPECT_GE(g_firstChimeAt - resumed, kWholeIntervalMs);
     EXPECT_EQ(3, g_ticks);
 
     // An interval that fits one period is armed as it is: every expiry chimes.

@@ -1,11 +1,12 @@
-"""The tray icon on Wine's real taskbar, seen in screenshots of the virtual
-desktop: after every call the icon is looked for by its picture, wherever
-the desktop shows it (desktop.find_tray_icon). Tray calls are slow under
-Wine, so the whole life of the icon is one case.
+"""The program's tray code, in the stage program (tests/tools/soundtray.cpp),
+on Wine's real taskbar, seen in screenshots of the virtual desktop: after
+every call the icon is looked for by its picture, wherever the desktop
+shows it (desktop.find_tray_icon). Tray calls are slow under Wine, so the
+whole life of the icon is one case.
 """
 import desktop
 import runner
-from rig import Stage
+from rig import SHORT, Stage
 
 
 class TrayLooks(runner.Case):
@@ -14,7 +15,7 @@ class TrayLooks(runner.Case):
         seen = []
 
         def expect(want, name):
-            look, centre, shot = desktop.wait_tray(self.rig, want, 5.0)
+            look, centre, shot = desktop.wait_tray(self.rig, want, SHORT)
             seen.append((name, look, centre))
             self.assertEqual(want, look, '%s: %s' % (name, shot))
             return centre
