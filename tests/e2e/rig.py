@@ -232,16 +232,23 @@ class Halvory(Program):
         """Its main window (self.hwnd), once made, and the window's thread. A
         launch that Wine ended with a failure code before our code registered
         the window class is launched again, once, and said."""
-        self.hwnd = self.rig.main_window(ms(timeout))
+        self.hwnd = self.find_window(timeout)
         if not self.hwnd and self.poll() and not self.reached_our_class():
             said('relaunched: Halvory, which %s before it registered its window class; its log ends:\n%s'
                  % (self.how(), self.tail()))
             self.spawn()
-            self.hwnd = self.rig.main_window(ms(timeout))
+            self.hwnd = self.find_window(timeout)
         if not self.hwnd:
             raise AssertionError('Halvory did not start (%s); its log ends:\n%s' % (self.how(), self.tail()))
         self.window_thread = int(self.rig.driver('pid', hex(self.hwnd)).split()[1])
         return self
+
+    def find_window(self, timeout):
+        """The main window, once made, while it runs (or 0)."""
+        deadline, hwnd = time.monotonic() + timeout, 0
+        while not hwnd and self.poll() is None and time.monotonic() < deadline:
+            hwnd = self.rig.main_window(500)
+        return hwnd or self.rig.main_window()
 
     def command(self, command_id):
         self.rig.post(self.hwnd, WM_COMMAND, command_id)
