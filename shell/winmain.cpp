@@ -19,6 +19,7 @@ static void InitCommonControlsFromSystem(void);
 static ATOM RegisterMainClass(HINSTANCE hInstance, const char *className);
 static void LetTaskbarCreatedIn(HWND hwnd);
 static int RunMessageLoop(void);
+static DWORD WINAPI EndAtStopDeadline(LPVOID exitCode);
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow)
 {
@@ -83,8 +84,16 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
         CloseHandle(lock);
     // A close request from outside ends the run without stopping the sound.
     // A media device still open while the process tears down can take the
-    // process with it (the MPEG player does under Wine), so release it here,
-    // after every rule has run.
+    // process with it (the MPEG player does under Wine 8), so release it
+    // here, after every rule has run. That stop may never return: Wine 10's
+    // MPEG player, stopped while it is still decoding, now and then leaves
+    // two threads of its own waiting on each other, inside the loop or after
+    // it, with or without the play's notice, paused first or not. A device
+    // takes commands only from the thread that opened it, so the stop stays
+    // on this one, and a second thread gives it a deadline.
+    HANDLE deadline = CreateThread(NULL, 0, EndAtStopDeadline, (LPVOID)(INT_PTR)exitCode, 0, NULL);
+    if (deadline)
+        CloseHandle(deadline);
     StopSound();
     return exitCode;
 }
@@ -204,4 +213,18 @@ static int RunMessageLoop(void)
         DispatchMessageA(&msg);
     }
     return (int)msg.wParam;
+}
+
+// A stop and a close take well under a second even on an emulated exe; one
+// still running after this long never returns.
+#define STOP_DEADLINE_MS 5000
+
+// The exit's stop has had its time: the process ends here, with the run's
+// exit code, and without the teardown that the device left open could take
+// down with it.
+static DWORD WINAPI EndAtStopDeadline(LPVOID exitCode)
+{
+    Sleep(STOP_DEADLINE_MS);
+    TerminateProcess(GetCurrentProcess(), (UINT)(INT_PTR)exitCode);
+    return 0;
 }
