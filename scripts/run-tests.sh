@@ -16,8 +16,8 @@ cd "$BUILD" || exit 1
 ctest --output-on-failure --timeout 600 -j2 ${CTEST_ARGS:-}
 rc=$?
 # CTest shows only the output of tests that failed: every judgement excused
-# by a fault of the platform (with its control's result) and every launch
-# tried again is listed here.
+# by a fault of the platform (with its control's result), every launch
+# tried again and every fault the program met and came through is listed here.
 awk '/^[0-9]+\/[0-9]+ Testing: / { test = $3 }
-     /^(excused|relaunched): / { print test ": " substr($0, 1, 600) }' Testing/Temporary/LastTest.log
+     /^(excused|relaunched|met): / { print test ": " substr($0, 1, 600) }' Testing/Temporary/LastTest.log
 exit $rc

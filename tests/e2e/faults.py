@@ -46,7 +46,7 @@ def stuck_mp3_stop(program):
             driver_of[c.opened] = (c.driver, c.element)
         elif c.command == 'MCI_STOP' and driver_of.get(c.device, ('',))[0] == 'MPEGVIDEO':
             stops += 1
-            if c.rc is None and now - c.time >= HANG:
+            if c.rc is None and (gave_up or now - c.time >= HANG):
                 return stops, driver_of[c.device][1], c
     return None
 

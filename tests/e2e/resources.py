@@ -36,6 +36,9 @@ def value(expression):
 
 
 _RC = _read('halvory.rc')
+# How long the program gives its exit's stop before it ends all the same.
+with open(os.path.join(os.path.dirname(RES), 'shell', 'winmain.cpp'), encoding='utf-8') as _f:
+    STOP_DEADLINE = int(re.search(r'#define STOP_DEADLINE_MS (\d+)', _f.read()).group(1)) / 1000.0
 STRINGS = {IDS[k]: v for k, v in re.findall(r'^\s+(IDS_\w+)\s+"([^"]*)"', _RC, re.M)}
 MAIN_CLASS, MAIN_TITLE = STRINGS[IDS_CLASSNAME], STRINGS[IDS_WINDOWNAME]  # noqa: F821
 # The tray menu's text items, top to bottom: [(text, command)].

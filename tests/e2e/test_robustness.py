@@ -12,7 +12,7 @@ import faults
 import mcitrace
 import runner
 from desktop import DIALOG_CLASS, open_settings
-from resources import MAIN_CLASS, IDOK, IDC_SOUNDFILE, IDC_HOURS, IDC_MINUTES, IDC_SECONDS, IDM_PAUSE, IDM_RESUME
+from resources import MAIN_CLASS, STOP_DEADLINE, IDOK, IDC_SOUNDFILE, IDC_HOURS, IDC_MINUTES, IDC_SECONDS, IDM_PAUSE, IDM_RESUME
 from rig import LATE, LONG, SHORT, WM_CLOSE, ms, WM_COMMAND, said, windows_path
 from timeline import STOP, TICKS, Timeline, assert_commands, assert_not_before, assert_period, near
 
@@ -155,15 +155,21 @@ class LifecycleFaults(runner.Case):
         last = mcitrace.restarts(calls)[-1]
         start = calls.index(last.open) + 2
         ending = calls[start:]
-        said = mcitrace.describe(calls[-6:])
-        self.assertEqual([(c.command, c.device) for c in ending[:1]], [('MCI_STOP', last.open.opened)], said)
-        # A stop that never returned (the MPEG device now and then) may be a
-        # tick's, sent before the request, which the thread then never reads:
-        # only the ending is judged then, against the control.
-        if ending[0].rc is not None:
-            self.assertGreaterEqual(start, mark, said)
-            self.assertEqual([(c.command, c.device) for c in ending],
-                             [('MCI_STOP', last.open.opened), ('MCI_CLOSE', last.open.opened)], said)
+        self.assertGreaterEqual(start, mark, 'the last restart came after the request:\n' + mcitrace.describe(calls[-6:]))
+        self.assertEqual({c.device for c in ending}, {last.open.opened}, mcitrace.describe(ending))
+        if ending and ending[0].command == 'MCI_STOP' and ending[0].rc is None:
+            # Wine 10's MPEG player, stopped while it still decodes, now and
+            # then never returns (two threads of its own wait on each other;
+            # no command the program may send avoids it). Nothing can follow
+            # on the program's one thread: a second one ends it at its
+            # deadline, with the run's code, and no sooner.
+            assert_commands(self, ending, [('MCI_STOP',)], 'after the request, a stop that never returned')
+            self.assertIsNotNone(code, 'no deadline ended Halvory: ' + hv.how())
+            self.assertGreaterEqual(hv.ended_at, self.timeline.at(ending[0]) + STOP_DEADLINE,
+                                    'it ended before its deadline, not by it: %s' % hv.how())
+            said('met: %s: the MPEG device\'s stop never returned; Halvory ended at its deadline' % self.id())
+        else:
+            assert_commands(self, ending, [STOP], 'after the request')
         faults.assert_ends_with_0(self, hv, code)
 
     def test_two_starts_at_once_leave_one_instance(self):
