@@ -12,7 +12,6 @@ import argparse
 import os
 import subprocess
 import sys
-import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, 'tests', 'e2e'))
@@ -54,14 +53,12 @@ def tray(rig, out):
     cx, cy = centre
     # The icon and a little of its neighbourhood.
     area = (cx - 70, cy - 14, 80, 24)
-    time.sleep(0.5)
-    crop(desktop.Shot(rig), os.path.join(out, 'tray-running.png'), *area, SCALE)
+    crop(desktop.still_shot(rig, region(*area)), os.path.join(out, 'tray-running.png'), *area, SCALE)
 
     hv.command(IDM_PAUSE)
     if desktop.wait_tray(rig, 'paused', 15)[0] != 'paused':
         raise SystemExit('the paused icon did not show')
-    time.sleep(0.5)
-    crop(desktop.Shot(rig), os.path.join(out, 'tray-paused.png'), *area, SCALE)
+    crop(desktop.still_shot(rig, region(*area)), os.path.join(out, 'tray-paused.png'), *area, SCALE)
     hv.command(IDM_RESUME)
     desktop.wait_tray(rig, 'running', 15)
 
@@ -74,14 +71,19 @@ def tray(rig, out):
     crop(menu.shot, os.path.join(out, 'menu.png'), x0, y0,
          min(menu.shot.w, max(right, cx + 10)) - x0, min(menu.shot.h, cy + 12) - y0, SCALE)
     menu.key('Escape')
-    time.sleep(0.5)
+    desktop.wait_until(lambda: not desktop.top_windows(rig, cls=desktop.MENU_CLASS, visible=True), 10)
     if hv.exit(30) is None:
         raise SystemExit('Halvory did not exit')
 
 
+def region(x, y, w, h):
+    return x, y, x + w, y + h
+
+
 def crop_window(dlg, path):
-    left, top, right, bottom = dlg.info()['rect']
-    crop(desktop.Shot(dlg.rig), path, left, top, right - left, bottom - top)
+    """A window once it has been drawn."""
+    left, top, right, bottom = rect = dlg.info()['rect']
+    crop(desktop.still_shot(dlg.rig, rect), path, left, top, right - left, bottom - top)
 
 
 def dialog(rig, out):
@@ -96,19 +98,16 @@ def dialog(rig, out):
     desktop.open_tray_menu(rig).choose(IDM_SETTINGS)
     dlg = desktop.wait_dialog(rig)
     desktop.xdotool(rig, 'mousemove', 5, 5)     # no hover highlight in the picture
-    time.sleep(0.5)
     crop_window(dlg, os.path.join(out, 'dialog.png'))
 
     dlg.set_text(IDC_MINUTES, '75')
     dlg.command(IDOK)
     box = dlg.wait_box()
-    time.sleep(0.5)
     crop_window(box, os.path.join(out, 'warning.png'))
     box.close_by(IDOK)
 
     dlg.command(IDC_BROWSE)
     chooser = dlg.wait_box()
-    time.sleep(1.0)
     crop_window(chooser, os.path.join(out, 'chooser.png'))
     chooser.close_by(IDCANCEL)
     dlg.close_by(IDCANCEL)

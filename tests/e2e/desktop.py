@@ -84,6 +84,15 @@ class Shot:
                 yield x + i // 3, py, tuple(row[i:i + 3])
 
 
+def still_shot(rig, rect):
+    """A screenshot once the picture inside a rect holds still."""
+    x0, y0, x1, y1 = rect
+    shots = [Shot(rig)]
+    region = lambda shot: [shot.rgb[(y * shot.w + x0) * 3:(y * shot.w + x1) * 3] for y in range(y0, y1)]  # noqa: E731
+    wait_until(lambda: shots.append(Shot(rig)) or region(shots[-1]) == region(shots[-2]), SHORT)
+    return shots[-1]
+
+
 def xdotool(rig, *args):
     subprocess.check_call(['xdotool'] + [str(a) for a in args], env=rig.env)
 
@@ -154,13 +163,7 @@ class Menu:
         # so that neither the icon's tooltip nor an item's highlight covers text.
         xdotool(rig, 'mousemove', x0 - 40 if x0 >= 60 else x1 + 40, (y0 + y1) // 2)
         wait_until(lambda: not top_windows(rig, cls='tooltips_class32', visible=True), SHORT)
-        # Read once the menu's picture holds still (a highlight fades out as
-        # the pointer leaves).
-        shots = [Shot(rig)]
-        still = lambda: [shot.rgb[(y * shot.w + x0) * 3:(y * shot.w + x1) * 3]  # noqa: E731
-                         for shot in shots[-2:] for y in range(y0, y1)]
-        wait_until(lambda: shots.append(Shot(rig)) or still()[:y1 - y0] == still()[y1 - y0:], SHORT)
-        self.shot = shots[-1]
+        self.shot = still_shot(rig, rect)     # a highlight fades out as the pointer leaves
         rows = {}
         for _, y, (r, g, b) in self.shot.pixels(x0 + 3, y0 + 3, x1 - x0 - 6, y1 - y0 - 6):
             ink = rows.setdefault(y, [0, 0])
