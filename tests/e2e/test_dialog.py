@@ -352,30 +352,25 @@ class EntryTest(DialogCase):
             os.makedirs(os.path.dirname(linux), exist_ok=True)
             open(linux, 'w').close()
 
-        # A 259-byte path that exists, typed with more after it.
-        path_259 = base + 'a\\' + '\\'.join(components(259 - len(base) - 2, 'x', 1, 200))
-        self.assertEqual(len(path_259.encode('cp932')), 259)
-        make_file(path_259)
-        dlg = open_settings(self.hv)
-        dlg.set_text(IDC_SOUNDFILE, path_259 + 'yyyyyyyy.wav')
-        self.assertTrue(dlg.enabled(IDC_PLAY), 'the field is tested cut as well')
-        dlg.close_by(IDOK)
-        self.assertRegistry(60000, path_259)
-
-        # Double-byte characters (表 is 0x95 0x5C: its trail byte looks like a
-        # backslash) so that bytes 259 and 260 are one character: the cut falls
-        # before it and 258 bytes remain, which name an existing file.
+        # A 259-byte path that exists, typed with more after it; and one of
+        # double-byte characters (表 is 0x95 0x5C: its trail byte looks like a
+        # backslash) so that bytes 259 and 260 are one character: the cut
+        # falls before it and 258 bytes remain, which name an existing file.
         head = base + 'b\\'
         rest = 258 - len(head.encode('cp932')) - 81
         self.assertGreater(rest, 0)
-        path_258 = head + '\\'.join(components(rest, '表', 2, 150) + ['表' * 40])
-        self.assertEqual(len(path_258.encode('cp932')), 258)
-        make_file(path_258)
-        dlg = open_settings(self.hv)
-        dlg.set_text(IDC_SOUNDFILE, path_258 + '表表.wav')
-        self.assertTrue(dlg.enabled(IDC_PLAY), 'the 258 bytes name the file')
-        self.ok_closes_without_a_box(dlg)
-        self.assertRegistry(60000, path_258)
+        for path, size, more, why in (
+                (base + 'a\\' + '\\'.join(components(259 - len(base) - 2, 'x', 1, 200)), 259, 'yyyyyyyy.wav',
+                 'the field is tested cut as well'),
+                (head + '\\'.join(components(rest, '表', 2, 150) + ['表' * 40]), 258, '表表.wav',
+                 'the 258 bytes name the file')):
+            self.assertEqual(len(path.encode('cp932')), size)
+            make_file(path)
+            dlg = open_settings(self.hv)
+            dlg.set_text(IDC_SOUNDFILE, path + more)
+            self.assertTrue(dlg.enabled(IDC_PLAY), why)
+            self.ok_closes_without_a_box(dlg)
+            self.assertRegistry(60000, path)
 
 
 class PreviewTest(DialogCase):
