@@ -19,7 +19,9 @@ static void InitCommonControlsFromSystem(void);
 static ATOM RegisterMainClass(HINSTANCE hInstance, const char *className);
 static void LetTaskbarCreatedIn(HWND hwnd);
 static int RunMessageLoop(void);
-static DWORD WINAPI EndAtStopDeadline(LPVOID exitCode);
+static DWORD WINAPI EndAtStopDeadline(LPVOID stopReturned);
+
+static int g_exitCode;  // the run's, for a deadline that ends the process
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow)
 {
@@ -91,10 +93,14 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     // it, with or without the play's notice, paused first or not. A device
     // takes commands only from the thread that opened it, so the stop stays
     // on this one, and a second thread gives it a deadline.
-    HANDLE deadline = CreateThread(NULL, 0, EndAtStopDeadline, (LPVOID)(INT_PTR)exitCode, 0, NULL);
-    if (deadline)
-        CloseHandle(deadline);
+    // Once the stop has returned, the deadline is called off and waited
+    // for: no thread of ours is left running while the process ends.
+    g_exitCode = exitCode;
+    HANDLE stopReturned = CreateEventA(NULL, TRUE, FALSE, NULL);
+    HANDLE deadline = CreateThread(NULL, 0, EndAtStopDeadline, stopReturned, 0, NULL);
     StopSound();
+    SetEvent(stopReturned);
+    WaitForSingleObject(deadline, INFINITE);
     return exitCode;
 }
 
@@ -219,12 +225,12 @@ static int RunMessageLoop(void)
 // still running after this long never returns.
 #define STOP_DEADLINE_MS 5000
 
-// The exit's stop has had its time: the process ends here, with the run's
-// exit code, and without the teardown that the device left open could take
-// down with it.
-static DWORD WINAPI EndAtStopDeadline(LPVOID exitCode)
+// Unless the exit's stop returns in its time, the process ends here, with
+// the run's exit code, and without the teardown that the device left open
+// could take down with it.
+static DWORD WINAPI EndAtStopDeadline(LPVOID stopReturned)
 {
-    Sleep(STOP_DEADLINE_MS);
-    TerminateProcess(GetCurrentProcess(), (UINT)(INT_PTR)exitCode);
+    if (WaitForSingleObject((HANDLE)stopReturned, STOP_DEADLINE_MS) == WAIT_TIMEOUT)
+        TerminateProcess(GetCurrentProcess(), (UINT)g_exitCode);
     return 0;
 }
