@@ -411,6 +411,8 @@ class PreviewTest(DialogCase):
         dlg.click(IDC_PLAY)
         begun = self.timeline.wait_heard(t_play)
         self.assertIsNotNone(begun, 'play played nothing')
+        # Enough of it to tell its pitch (a tenth of a second) on the recording first.
+        self.timeline.recorder.wait(begun.start + 0.1)
         t_stop = time.monotonic()
         dlg.click(IDC_STOP)
         self.timeline.recorder.wait(begun.start + PREVIEW_SECONDS + LATE)

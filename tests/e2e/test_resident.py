@@ -176,8 +176,11 @@ class Resident(runner.Case):
         sounds = tl.heard()
         self.assertTrue([s for s in sounds if s.end >= tl.place(paused_at) - 0.4 and s.start <= tl.place(paused_at)],
                         'the long chime was not playing when Pause was chosen')
+        # Its end is judged from its last play (a restart's gap may be too
+        # short to part two chimes on the recording): long before 6 s.
+        last_play = [c for c in hv.calls() if c.command == 'MCI_PLAY'][-1]
         cut = [s for s in sounds if s.start < tl.place(looked)][-1]
-        self.assertLess(cut.end - cut.start, 5.5, 'the chime played to its end')
+        self.assertLess(cut.end, tl.place(tl.at(last_play)) + 5.5, 'the chime played to its end')
         self.assertEqual([], [s for s in sounds if s.start > cut.start])
 
         menu = desktop.open_tray_menu(self.rig)
