@@ -321,10 +321,21 @@ class DefaultSetup(runner.Case):
         for names, mark in ((planted, 'winmm.dll.loaded'), (planted[1:], 'mciwave.dll.loaded')):
             overrides = dict(env, WINEDLLOVERRIDES=r.env['WINEDLLOVERRIDES'] + ';%s=n,b' % ','.join(names))
             control = r.start_exe(chime, '500', windows_path(wav), cwd=d, env=overrides, name='control')
-            desktop.wait_until(lambda: os.path.exists(os.path.join(d, mark)) or control.poll() is not None, LONG)
+
+            def marked():
+                # The mark's text, not its file: the file is made before it
+                # is written, and the control is killed once it has seen it.
+                try:
+                    with open(os.path.join(d, mark), errors='replace') as f:
+                        return 'chime.exe' in f.read()
+                except OSError:
+                    return False
+            desktop.wait_until(lambda: marked() or control.poll() is not None, LONG)
+            how = control.how()
             control.end()
             self.assertIn('chime.exe', marks().get(mark, ''),
-                          'the rig no longer plants: the minimal program loaded no planted %s' % mark[:-7])
+                          'the rig no longer plants: the minimal program loaded no planted %s (%s); its log ends:\n%s'
+                          % (mark[:-7], how, control.tail()))
         played, since = {}, {}
         hv = r.start_halvory(2000, windows_path(kinds[0][1]), cwd=d, env=env, exe=exe)
         for driver, path, hz in kinds:
