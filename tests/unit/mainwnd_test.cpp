@@ -25,26 +25,10 @@ protected:
     {
         g_hInstance = GetModuleHandleA(NULL);
         g_msgTaskbarCreated = RegisterWindowMessageA("TaskbarCreated");
-        g_hwndMain = CreateTestWindow(kClassName, MainWndProc);
-        ASSERT_TRUE(g_hwndMain != NULL);
-        g_paused = 0;
-        ClearCalls();
+        ASSERT_TRUE(OpenTestWindow(kClassName, MainWndProc) != NULL);
     }
-
-    void TearDown() override
-    {
-        if (IsWindow(g_hwndMain))
-            DestroyWindow(g_hwndMain);
-        g_hwndMain = NULL;
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-        }
-    }
-
-    LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam)
-    {
-        return SendMessageA(g_hwndMain, message, wParam, lParam);
-    }
+    void TearDown() override { CloseTestWindow(); }
+    LRESULT Send(UINT message, WPARAM wParam, LPARAM lp) { return SendMessageA(g_hwndMain, message, wParam, lp); }
 };
 
 TEST_F(MainWnd, TimerMessagesOfAnyIdTick)
@@ -54,26 +38,23 @@ TEST_F(MainWnd, TimerMessagesOfAnyIdTick)
     EXPECT_EQ("RestartSound RestartSound", CallNames());
 }
 
+// In this order: a pause, a resume, then commands that touch no state.
 TEST_F(MainWnd, MenuCommandsBecomeTheirRules)
 {
-    EXPECT_EQ(0, Send(WM_COMMAND, IDM_PAUSE, 0));
-    EXPECT_EQ("StopSound ShowPausedIcon DisarmChimeTimer", CallNames());
-    EXPECT_EQ(1, g_paused);
-
-    ClearCalls();
-    EXPECT_EQ(0, Send(WM_COMMAND, IDM_RESUME, 0));
-    EXPECT_EQ("ShowRunningIcon ArmChimeTimer", CallNames());
-    EXPECT_EQ(0, g_paused);
-
-    // Only the low word names the command.
-    ClearCalls();
-    EXPECT_EQ(0, Send(WM_COMMAND, MAKEWPARAM(IDM_SETTINGS, 1), 0));
-    EXPECT_EQ("OpenSettingsDialog", CallNames());
-
-    ClearCalls();
-    EXPECT_EQ(0, Send(WM_COMMAND, 0, 0));
-    EXPECT_EQ(0, Send(WM_COMMAND, 999, 0));
-    EXPECT_EQ("", CallNames());
+    const struct { WPARAM command; const char *calls; int paused; } rows[] = {
+        {IDM_PAUSE, "StopSound ShowPausedIcon DisarmChimeTimer", 1},
+        {IDM_RESUME, "ShowRunningIcon ArmChimeTimer", 0},
+        {MAKEWPARAM(IDM_SETTINGS, 1), "OpenSettingsDialog", 0},     // only the low word names the command
+        {0, "", 0},
+        {999, "", 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << "command " << row.command);
+        ClearCalls();
+        EXPECT_EQ(0, Send(WM_COMMAND, row.command, 0));
+        EXPECT_EQ(row.calls, CallNames());
+        EXPECT_EQ(row.paused, g_paused);
+    }
 }
 
 TEST_F(MainWnd, ExitCommandStopsSoundEndsTheDialogAndQuits)
@@ -106,16 +87,13 @@ TEST_F(MainWnd, TrayClicksOtherThanRightReleaseCallNoRule)
     EXPECT_EQ("", CallNames());
 }
 
-TEST_F(MainWnd, TaskbarCreatedBringsTheIconBack)
+// The taskbar's message brings the icon back; with a failed registration it
+// is 0, which must not match the WM_NULL (0) the menu posts.
+TEST_F(MainWnd, TaskbarCreatedBringsTheIconBackAndAFailedRegistrationMatchesNoMessage)
 {
     EXPECT_EQ(0, Send(g_msgTaskbarCreated, 0, 0));
     EXPECT_EQ("StopTrayRetry AddTrayIcon", CallNames());
-}
-
-TEST_F(MainWnd, FailedTaskbarRegistrationMatchesNoMessage)
-{
-    // The menu posts WM_NULL (0): with a failed registration it must not
-    // add the icon again.
+    ClearCalls();
     g_msgTaskbarCreated = 0;
     EXPECT_EQ(0, Send(WM_NULL, 0, 0));
     EXPECT_EQ("", CallNames());
@@ -123,9 +101,8 @@ TEST_F(MainWnd, FailedTaskbarRegistrationMatchesNoMessage)
 
 DWORD WINAPI SendFromOtherThread(LPVOID parameter)
 {
-    LRESULT *result = (LRESULT *)parameter;
     // WM_NULL would give 0 from the default processing.
-    *result = SendMessageA(g_hwndMain, WM_NULL, 0, 0);
+    *(LRESULT *)parameter = SendMessageA(g_hwndMain, WM_NULL, 0, 0);
     return 0;
 }
 

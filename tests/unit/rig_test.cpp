@@ -23,8 +23,7 @@ TEST(Rig, DialogFontHasJapaneseGlyphs)
 {
     // Without Japanese fonts every character of the dialog would be a box.
     HDC dc = GetDC(NULL);
-    LOGFONTA lf;
-    ZeroMemory(&lf, sizeof(lf));
+    LOGFONTA lf = {};
     lf.lfHeight = -12;
     lf.lfCharSet = SHIFTJIS_CHARSET;
     lstrcpynA(lf.lfFaceName, "ＭＳ Ｐゴシック", LF_FACESIZE);

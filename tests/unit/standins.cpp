@@ -28,19 +28,13 @@ void RecordCall(const char *what, HWND hwnd)
     call.quitPending = PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_NOREMOVE) ? 1 : 0;
 }
 
-void ClearCalls(void)
-{
-    g_callCount = 0;
-}
+void ClearCalls(void) { g_callCount = 0; }
 
 std::string CallNames(void)
 {
     std::string names;
-    for (int i = 0; i < g_callCount; i++) {
-        if (i)
-            names += ' ';
-        names += g_calls[i].what;
-    }
+    for (int i = 0; i < g_callCount; i++)
+        names += std::string(i ? " " : "") + g_calls[i].what;
     return names;
 }
 
@@ -52,15 +46,10 @@ const Call *FindCall(const char *what)
     return NULL;
 }
 
-void ReadSettings(void)
-{
-    g_intervalMs = g_storedIntervalMs;
-    RecordCall("ReadSettings", NULL);
-}
+void ReadSettings(void) { g_intervalMs = g_storedIntervalMs; RecordCall("ReadSettings", NULL); }
 
 void WriteSettings(void) { RecordCall("WriteSettings", NULL); }
 void StopSound(void) { RecordCall("StopSound", NULL); }
-void StartSound(void) { RecordCall("StartSound", NULL); }
 void RestartSound(void) { RecordCall("RestartSound", NULL); }
 
 // The shell's answer to each add and modify, as a busy shell would give it.
@@ -78,14 +67,38 @@ void RemoveTrayIcon(HWND hwnd) { RecordCall("RemoveTrayIcon", hwnd); }
 void StartTrayRetry(void) { RecordCall("StartTrayRetry", g_hwndMain); }
 void StopTrayRetry(void) { RecordCall("StopTrayRetry", g_hwndMain); }
 
-HWND CreateTestWindow(const char *className, WNDPROC proc)
+HWND OpenTestWindow(const char *className, WNDPROC proc)
 {
-    WNDCLASSA wc;
-    ZeroMemory(&wc, sizeof(wc));
+    WNDCLASSA wc = {};
     wc.lpfnWndProc = proc;
     wc.hInstance = GetModuleHandleA(NULL);
     wc.lpszClassName = className;
     RegisterClassA(&wc);    // fails harmlessly when an earlier case registered it
-    return CreateWindowExA(0, className, className, WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, NULL, NULL,
-                           GetModuleHandleA(NULL), NULL);
+    g_hwndMain = CreateWindowExA(0, className, className, WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, NULL, NULL,
+                                 GetModuleHandleA(NULL), NULL);
+    g_paused = 0;
+    g_intervalMs = g_storedIntervalMs = DEFAULT_INTERVAL_MS;
+    g_timerArmed = 0;
+    g_trayTakes = TRUE;
+    while (TakeQuit(NULL)) {}
+    ClearCalls();
+    return g_hwndMain;
+}
+
+void CloseTestWindow(void)
+{
+    if (IsWindow(g_hwndMain))
+        DestroyWindow(g_hwndMain);
+    g_hwndMain = NULL;
+    while (TakeQuit(NULL)) {}
+}
+
+int TakeQuit(WPARAM *exitCode)
+{
+    MSG msg;
+    if (!PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE))
+        return 0;
+    if (exitCode)
+        *exitCode = msg.wParam;
+    return 1;
 }

@@ -20,20 +20,19 @@ struct Call {
 
 extern Call g_calls[MAX_CALLS];
 extern int g_callCount;
-// What the stand-in ReadSettings puts into g_intervalMs, as the store would.
-extern unsigned int g_storedIntervalMs;
-// Armed state as the stand-in timer sees it (rules test only).
-extern int g_timerArmed;
-// Whether the stand-in shell takes an add or a modify.
-extern BOOL g_trayTakes;
+extern unsigned int g_storedIntervalMs;     // what the stand-in ReadSettings puts into g_intervalMs
+extern int g_timerArmed;                    // as the stand-in timer sees it (rules test only)
+extern BOOL g_trayTakes;                    // whether the stand-in shell takes an add or a modify
 
 void RecordCall(const char *what, HWND hwnd);
 void ClearCalls(void);
-// The names of the recorded calls, in order, separated by blanks.
-std::string CallNames(void);
-// The first recorded call of that name, or NULL.
-const Call *FindCall(const char *what);
-// A hidden top-level window of its own class, standing in for the main window.
-HWND CreateTestWindow(const char *className, WNDPROC proc);
+std::string CallNames(void);                // in order, separated by blanks
+const Call *FindCall(const char *what);     // the first of that name, or NULL
+// g_hwndMain as a hidden top-level window of its own class, in a fresh case:
+// running, every stand-in's state at its default, no call logged, no WM_QUIT.
+HWND OpenTestWindow(const char *className, WNDPROC proc);
+void CloseTestWindow(void);                 // destroys g_hwndMain if still there, takes any WM_QUIT
+// Takes a pending WM_QUIT off the queue; returns 1 and its exit code if there was one.
+int TakeQuit(WPARAM *exitCode);
 
 #endif

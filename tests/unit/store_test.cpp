@@ -46,18 +46,6 @@ protected:
         RegCloseKey(key);
     }
 
-    void PutDword(const char *name, DWORD value) { Put(name, REG_DWORD, &value, 4); }
-    void PutText(const char *name, const char *text) { Put(name, REG_SZ, text, lstrlenA(text) + 1); }
-
-    bool KeyExists()
-    {
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, STORE_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(key);
-        return true;
-    }
-
     // Reads a stored value back raw: its type and its exact bytes.
     std::string Raw(const char *name, DWORD *type)
     {
@@ -71,12 +59,13 @@ protected:
         RegCloseKey(key);
         return rc == ERROR_SUCCESS ? std::string(data, size) : "<no value>";
     }
-};
 
-bool PathIsTerminated()
-{
-    return memchr(g_soundPath, '\0', SOUND_PATH_SIZE) != NULL;
-}
+    bool KeyExists()
+    {
+        DWORD type;
+        return Raw("Wait", &type) != "<no key>";
+    }
+};
 
 TEST_F(Store, MissingKeyKeepsDefaultsAndReadingDoesNotCreateIt)
 {
@@ -92,7 +81,6 @@ TEST_F(Store, WriteStoresExactTypesAndSizesAndReadsBack)
     lstrcpynA(g_soundPath, "C:\\a.wav", SOUND_PATH_SIZE);
     WriteSettings();
     EXPECT_TRUE(KeyExists());
-
     DWORD type;
     std::string wait = Raw("Wait", &type);
     EXPECT_EQ((DWORD)REG_DWORD, type);
@@ -100,11 +88,9 @@ TEST_F(Store, WriteStoresExactTypesAndSizesAndReadsBack)
     DWORD stored;
     memcpy(&stored, wait.data(), 4);
     EXPECT_EQ(5400000u, stored);
-
     std::string sound = Raw("SoundFile", &type);
     EXPECT_EQ((DWORD)REG_SZ, type);
     EXPECT_EQ(std::string("C:\\a.wav", 9), sound) << "8 characters and the NUL";
-
     g_intervalMs = 1;
     lstrcpynA(g_soundPath, "x", SOUND_PATH_SIZE);
     ReadSettings();
@@ -123,72 +109,39 @@ TEST_F(Store, JapanesePathRoundTripsInCodePage932)
     EXPECT_STREQ(path, g_soundPath);
 }
 
-TEST_F(Store, EachValueIsReadOnItsOwn)
-{
-    PutText("SoundFile", "C:\\only.wav");
-    ReadSettings();
-    EXPECT_EQ(10000u, g_intervalMs) << "no Wait stored";
-    EXPECT_STREQ("C:\\only.wav", g_soundPath);
-
-    RegDeleteTreeA(HKEY_CURRENT_USER, STORE_KEY);
-    lstrcpynA(g_soundPath, DEFAULT_SOUND_PATH, SOUND_PATH_SIZE);
-    PutDword("Wait", 2000u);
-    ReadSettings();
-    EXPECT_EQ(2000u, g_intervalMs);
-    EXPECT_STREQ("Orvel.mp3", g_soundPath) << "no SoundFile stored";
-}
-
-TEST_F(Store, StoredZeroIntervalIsKept)
-{
-    PutDword("Wait", 0u);
-    ReadSettings();
-    EXPECT_EQ(0u, g_intervalMs);
-}
-
-TEST_F(Store, LargestStoredIntervalIsKeptUnchanged)
-{
-    PutDword("Wait", 0xFFFFFFFFu);
-    ReadSettings();
-    EXPECT_EQ(0xFFFFFFFFu, g_intervalMs);
-}
-
-struct BadWait {
-    const char *what;
-    DWORD type;
-    const char *data;
-    DWORD size;
-    unsigned int expected;
-};
-
+// The Wait value alone, as another tool might have stored it: only 4 bytes
+// load, of any type, and every 32-bit value is kept as it is; the sound stays
+// the default (no SoundFile stored).
 TEST_F(Store, WaitOfAnotherSizeLeavesTheIntervalItHad)
 {
-    const BadWait cases[] = {
+    const struct { const char *what; DWORD type; const char *data; DWORD size; unsigned int expected; } cases[] = {
+        {"2000", REG_DWORD, "\xd0\x07\x00\x00", 4, 2000u},
+        {"zero", REG_DWORD, "\x00\x00\x00\x00", 4, 0u},
+        {"the largest", REG_DWORD, "\xff\xff\xff\xff", 4, 0xFFFFFFFFu},
         {"REG_SZ text", REG_SZ, "5000", 5, 10000u},
         {"8-byte REG_QWORD", REG_QWORD, "\x01\x02\x03\x04\x05\x06\x07\x08", 8, 10000u},
         {"2-byte binary", REG_BINARY, "\x34\x12", 2, 10000u},
         {"empty binary", REG_BINARY, "", 0, 10000u},
-        // The type is not checked: 4 bytes of any type still load.
         {"4-byte binary", REG_BINARY, "\xe8\x03\x00\x00", 4, 1000u},
     };
-    for (const BadWait &c : cases) {
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
         g_intervalMs = DEFAULT_INTERVAL_MS;
         Put("Wait", c.type, c.data, c.size);
         ReadSettings();
-        EXPECT_EQ(c.expected, g_intervalMs) << c.what;
+        EXPECT_EQ(c.expected, g_intervalMs);
+        EXPECT_STREQ("Orvel.mp3", g_soundPath) << "no SoundFile stored";
     }
 }
 
-struct BadSound {
-    const char *what;
-    DWORD type;
-    std::string data;
-    std::string expected;   // what g_soundPath must hold afterwards
-};
-
+// The SoundFile value alone: whatever its type or length, the path read ends
+// with a NUL inside the buffer (or the default stays), and the interval stays
+// the default (no Wait stored).
 TEST_F(Store, SoundFileAlwaysEndsWithANulInsideTheBuffer)
 {
     const std::string a259(259, 'a'), a260(260, 'b'), a300(300, 'c');
-    const BadSound cases[] = {
+    const struct { const char *what; DWORD type; std::string data; std::string expected; } cases[] = {
+        {"a path", REG_SZ, std::string("C:\\only.wav", 12), "C:\\only.wav"},
         {"259 bytes and NUL fill the buffer", REG_SZ, a259 + '\0', a259},
         {"260 bytes and NUL overflow", REG_SZ, a260 + '\0', "Orvel.mp3"},
         {"300 bytes overflow", REG_SZ, a300 + '\0', "Orvel.mp3"},
@@ -199,16 +152,16 @@ TEST_F(Store, SoundFileAlwaysEndsWithANulInsideTheBuffer)
         {"empty text", REG_SZ, std::string("\0", 1), ""},
         {"no bytes at all", REG_BINARY, "", ""},
     };
-    for (const BadSound &c : cases) {
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
         lstrcpynA(g_soundPath, DEFAULT_SOUND_PATH, SOUND_PATH_SIZE);
         // Leave no NUL behind the default, so a missing terminator would show.
-        memset(g_soundPath + sizeof(DEFAULT_SOUND_PATH), 'Z',
-               SOUND_PATH_SIZE - sizeof(DEFAULT_SOUND_PATH));
+        memset(g_soundPath + sizeof(DEFAULT_SOUND_PATH), 'Z', SOUND_PATH_SIZE - sizeof(DEFAULT_SOUND_PATH));
         Put("SoundFile", c.type, c.data.data(), (DWORD)c.data.size());
         ReadSettings();
-        ASSERT_TRUE(PathIsTerminated()) << c.what;
-        EXPECT_EQ(c.expected, std::string(g_soundPath)) << c.what;
-        EXPECT_EQ(10000u, g_intervalMs) << c.what;
+        ASSERT_TRUE(memchr(g_soundPath, '\0', SOUND_PATH_SIZE) != NULL) << "not terminated";
+        EXPECT_EQ(c.expected, std::string(g_soundPath));
+        EXPECT_EQ(10000u, g_intervalMs) << "no Wait stored";
     }
 }
 

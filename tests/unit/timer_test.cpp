@@ -25,32 +25,27 @@ DWORD g_firstChimeAt = 0;
 
 LRESULT CALLBACK TestWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_TIMER) {
-        if (wParam == IDT_CHIME) {
-            if (g_ticks < 8)
-                g_tickAt[g_ticks] = GetTickCount();
-            if (g_ticks++ == 0)
-                g_firstTickAt = GetTickCount();
-        } else {
-            g_strangeTicks++;
-        }
-        int before = g_callCount;
-        OnTick();
-        if (g_callCount > before && g_chimes++ == 0)
-            g_firstChimeAt = GetTickCount();
-        return 0;
+    if (message != WM_TIMER)
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (wParam == IDT_CHIME) {
+        if (g_ticks < 8)
+            g_tickAt[g_ticks] = GetTickCount();
+        if (g_ticks++ == 0)
+            g_firstTickAt = GetTickCount();
+    } else {
+        g_strangeTicks++;
     }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
+    int before = g_callCount;
+    OnTick();
+    if (g_callCount > before && g_chimes++ == 0)
+        g_firstChimeAt = GetTickCount();
+    return 0;
 }
 
-// Dispatches the thread's messages for the given time.
 void Pump(DWORD ms)
 {
     DWORD start = GetTickCount();
-    for (;;) {
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= ms)
-            break;
+    for (DWORD elapsed; (elapsed = GetTickCount() - start) < ms;) {
         MsgWaitForMultipleObjects(0, NULL, FALSE, ms - elapsed, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
@@ -60,54 +55,45 @@ void Pump(DWORD ms)
     }
 }
 
-// Dispatches until the counter (of ticks or chimes) is no longer 0, at most
-// for the given time.
-void PumpUntilFirst(const int *count, DWORD ms)
+// Dispatches until the counter (of ticks or chimes) reaches the given
+// number, at most for the given time.
+void PumpUntil(const int *count, int reached, DWORD ms)
 {
     DWORD start = GetTickCount();
-    while (*count == 0 && GetTickCount() - start < ms)
+    while (*count < reached && GetTickCount() - start < ms)
         Pump(10);
+}
+
+void ResetTicks()
+{
+    memset(g_tickAt, 0, sizeof(g_tickAt));
+    g_ticks = g_strangeTicks = g_chimes = 0;
+    g_firstTickAt = g_firstChimeAt = 0;
+}
+
+int Restarts()
+{
+    int n = 0;
+    for (int i = 0; i < g_callCount; i++)
+        n += !strcmp(g_calls[i].what, "RestartSound");
+    return n;
 }
 
 class ChimeTimer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_hwndMain = CreateTestWindow(kClassName, TestWndProc);
-        ASSERT_TRUE(g_hwndMain != NULL);
-        g_paused = 0;
         ResetTicks();
-        ClearCalls();
+        ASSERT_TRUE(OpenTestWindow(kClassName, TestWndProc) != NULL);
     }
 
     void TearDown() override
     {
         DisarmChimeTimer();
         g_chimeTimerMaxMs = USER_TIMER_MAXIMUM;
-        DestroyWindow(g_hwndMain);
-        g_hwndMain = NULL;
+        CloseTestWindow();
         MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-        }
-    }
-
-    void ResetTicks()
-    {
-        memset(g_tickAt, 0, sizeof(g_tickAt));
-        g_ticks = 0;
-        g_strangeTicks = 0;
-        g_firstTickAt = 0;
-        g_chimes = 0;
-        g_firstChimeAt = 0;
-    }
-
-    int Restarts()
-    {
-        int n = 0;
-        for (int i = 0; i < g_callCount; i++)
-            if (!strcmp(g_calls[i].what, "RestartSound"))
-                n++;
-        return n;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {}
     }
 };
 
@@ -115,11 +101,10 @@ TEST_F(ChimeTimer, StartArmsATimerThatTicksOncePerIntervalAndEachTickPlays)
 {
     // A timer of another id is seen as one.
     SetTimer(g_hwndMain, IDT_CHIME + 1, 10, NULL);
-    PumpUntilFirst(&g_strangeTicks, 2000);
+    PumpUntil(&g_strangeTicks, 1, 2000);
     KillTimer(g_hwndMain, IDT_CHIME + 1);
     MSG msg;
-    while (PeekMessageA(&msg, g_hwndMain, WM_TIMER, WM_TIMER, PM_REMOVE)) {
-    }
+    while (PeekMessageA(&msg, g_hwndMain, WM_TIMER, WM_TIMER, PM_REMOVE)) {}
     ASSERT_GT(g_strangeTicks, 0);
     ResetTicks();
     ClearCalls();
@@ -141,16 +126,14 @@ TEST_F(ChimeTimer, NoTickWhilePausedAndResumeWaitsAFullInterval)
 {
     g_storedIntervalMs = 200;
     OnStart();
-    PumpUntilFirst(&g_ticks, 3000);
+    PumpUntil(&g_ticks, 1, 3000);
     ASSERT_GE(g_ticks, 1);
     Pump(100);      // into the interval: what is left of it is not a whole one
-
     OnPause();
     OnPause();
     ResetTicks();
     Pump(1200);
     EXPECT_EQ(0, g_ticks);
-
     DWORD resumed = GetTickCount();
     OnResume();
     Pump(1500);
@@ -177,7 +160,7 @@ TEST_F(ChimeTimer, SettingsAppliedWhileRunningReplacesTheInterval)
     // From a short interval to a minute: the old count does not go on.
     ResetTicks();
     OnSettingsApplied(0, 0, 0);
-    PumpUntilFirst(&g_ticks, 3000);
+    PumpUntil(&g_ticks, 1, 3000);
     ASSERT_GE(g_ticks, 1);
     OnSettingsApplied(0, 1, 0);
     ResetTicks();
@@ -189,7 +172,7 @@ TEST_F(ChimeTimer, SettingsAppliedWhilePausedArmsNothingUntilResume)
 {
     g_storedIntervalMs = 200;
     OnStart();
-    PumpUntilFirst(&g_ticks, 3000);
+    PumpUntil(&g_ticks, 1, 3000);
     ASSERT_GE(g_ticks, 1);
     OnPause();
     OnSettingsApplied(0, 0, 1);
@@ -197,7 +180,6 @@ TEST_F(ChimeTimer, SettingsAppliedWhilePausedArmsNothingUntilResume)
     Pump(1500);
     EXPECT_EQ(0, g_ticks);
     EXPECT_EQ(1, g_paused);
-
     DWORD resumed = GetTickCount();
     OnResume();
     Pump(2600);
@@ -227,7 +209,7 @@ TEST_F(ChimeTimer, IntervalLongerThanOnePeriodChimesOnlyWhenAllItsPartsHavePasse
     g_storedIntervalMs = kIntervalMs;
     DWORD start = GetTickCount();
     OnStart();
-    PumpUntilFirst(&g_chimes, 8000);
+    PumpUntil(&g_chimes, 1, 8000);
     ASSERT_EQ(1, g_chimes);
     EXPECT_EQ(3, g_ticks) << "the chime ends the third part";
     EXPECT_GE(g_firstChimeAt - start, kWholeIntervalMs) << "the whole interval passes first";
@@ -235,9 +217,7 @@ TEST_F(ChimeTimer, IntervalLongerThanOnePeriodChimesOnlyWhenAllItsPartsHavePasse
     // whole part, which would take a part or more however loaded the machine.
     EXPECT_LT(g_tickAt[2] - g_tickAt[1], kPartMs - kStepMs) << "the last part was armed with a whole part";
     // The next interval is counted in the same parts.
-    DWORD chimed = GetTickCount();
-    while (g_chimes < 2 && GetTickCount() - chimed < 8000)
-        Pump(10);
+    PumpUntil(&g_chimes, 2, 8000);
     ASSERT_EQ(2, g_chimes);
     EXPECT_EQ(6, g_ticks);
     EXPECT_LT(g_tickAt[5] - g_tickAt[4], kPartMs - kStepMs);
@@ -252,7 +232,7 @@ TEST_F(ChimeTimer, IntervalLongerThanOnePeriodChimesOnlyWhenAllItsPartsHavePasse
     EXPECT_EQ(0, g_ticks);
     DWORD resumed = GetTickCount();
     OnResume();
-    PumpUntilFirst(&g_chimes, 8000);
+    PumpUntil(&g_chimes, 1, 8000);
     ASSERT_NE(0u, g_firstChimeAt);
     EXPECT_GE(g_firstChimeAt - resumed, kWholeIntervalMs);
     EXPECT_EQ(3, g_ticks);

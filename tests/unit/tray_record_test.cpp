@@ -36,14 +36,7 @@ void MeasureIcon(HICON icon, SeenCall *call)
     GetObjectA(info.hbmColor, sizeof(bm), &bm);
     call->width = bm.bmWidth;
     call->height = bm.bmHeight;
-    BITMAPINFO bi;
-    ZeroMemory(&bi, sizeof(bi));
-    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = bm.bmWidth;
-    bi.bmiHeader.biHeight = bm.bmHeight;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO bi = {{sizeof(BITMAPINFOHEADER), bm.bmWidth, bm.bmHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
     static DWORD pixels[64 * 64];
     HDC dc = GetDC(NULL);
     int rows = 0;
@@ -90,7 +83,6 @@ BOOL(WINAPI *g_shellImport)(DWORD, PNOTIFYICONDATAA) __asm__(SHELL_IMPORT_SYMBOL
 
 namespace {
 
-// Whether a handle is still an icon.
 bool IconExists(HICON icon)
 {
     ICONINFO info;
@@ -122,7 +114,6 @@ protected:
         g_hwndMain = NULL;
     }
 
-    // The fields every call shares.
     void ExpectCommonFields(const SeenCall &call)
     {
         EXPECT_EQ((DWORD)NOTIFYICONDATAA_V1_SIZE, call.record.cbSize);
@@ -131,54 +122,40 @@ protected:
         EXPECT_EQ(7u, call.record.uFlags);
         EXPECT_EQ(0x800Au, call.record.uCallbackMessage);
     }
+};
 
-    void ExpectSmallIcon(const SeenCall &call)
-    {
+// The running look is a light glyph on a dark square with the fixed tooltip;
+// the paused look the same glyph dark on a light square, and the tooltip with
+// its code page 932 suffix. Either icon is gone once the call has returned.
+TEST_F(TrayRecord, EachCallCarriesTheLookOfItsState)
+{
+    const char kRunningTip[] = "Halvory ver. 1.2", kPausedTip[] = "Halvory ver. 1.2 (\x92\xe2\x8e\x7e\x92\x86)";
+    const struct {
+        const char *what; BOOL (*show)(HWND); DWORD action; bool running; const char *tip; size_t tipSize;
+    } rows[] = {
+        {"AddTrayIcon", AddTrayIcon, NIM_ADD, true, kRunningTip, sizeof(kRunningTip)},
+        {"ShowRunningIcon", ShowRunningIcon, NIM_MODIFY, true, kRunningTip, sizeof(kRunningTip)},
+        {"ShowPausedIcon", ShowPausedIcon, NIM_MODIFY, false, kPausedTip, sizeof(kPausedTip)},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        g_calls = 0;
+        row.show(hwnd_);
+        ASSERT_EQ(1, g_calls) << "the shell stand-in was not reached";
+        const SeenCall &call = g_seen[0];
+        EXPECT_EQ(row.action, call.action);
+        ExpectCommonFields(call);
+        ASSERT_TRUE(call.record.hIcon != NULL);
         EXPECT_TRUE(call.iconAlive);
         EXPECT_EQ(GetSystemMetrics(SM_CXSMICON), call.width);
         EXPECT_EQ(GetSystemMetrics(SM_CYSMICON), call.height);
-    }
-};
-
-// The running look: a light glyph on a dark square, the fixed tooltip, and
-// the icon gone once the call has returned.
-TEST_F(TrayRecord, AddAndRunningCarryTheRunningLook)
-{
-    AddTrayIcon(hwnd_);
-    ShowRunningIcon(hwnd_);
-    ASSERT_EQ(2, g_calls) << "the shell stand-in was not reached";
-    EXPECT_EQ((DWORD)NIM_ADD, g_seen[0].action);
-    EXPECT_EQ((DWORD)NIM_MODIFY, g_seen[1].action);
-    for (int i = 0; i < 2; i++) {
-        SCOPED_TRACE(i);
-        const SeenCall &call = g_seen[i];
-        ExpectCommonFields(call);
-        ASSERT_TRUE(call.record.hIcon != NULL);
-        ExpectSmallIcon(call);
-        EXPECT_GT(call.dark, call.light) << "running look must be mostly dark";
-        EXPECT_GT(call.light, 0);
-        EXPECT_STREQ("Halvory ver. 1.2", call.record.szTip);
+        int square = row.running ? call.dark : call.light, glyph = row.running ? call.light : call.dark;
+        EXPECT_GT(square, glyph) << (row.running ? "running look must be mostly dark"
+                                                  : "paused look must be mostly light");
+        EXPECT_GT(glyph, 0);
+        EXPECT_EQ(0, memcmp(row.tip, call.record.szTip, row.tipSize)) << "tooltip: " << call.record.szTip;
         EXPECT_FALSE(IconExists(call.record.hIcon)) << "icon handle left open";
     }
-}
-
-// The paused look: the same glyph dark on a light square, and the tooltip
-// with its code page 932 suffix.
-TEST_F(TrayRecord, PausedCarriesThePausedLook)
-{
-    ShowPausedIcon(hwnd_);
-    ASSERT_EQ(1, g_calls) << "the shell stand-in was not reached";
-    const SeenCall &call = g_seen[0];
-    EXPECT_EQ((DWORD)NIM_MODIFY, call.action);
-    ExpectCommonFields(call);
-    ASSERT_TRUE(call.record.hIcon != NULL);
-    ExpectSmallIcon(call);
-    EXPECT_GT(call.light, call.dark) << "paused look must be mostly light";
-    EXPECT_GT(call.dark, 0);
-    const char expected[] = "Halvory ver. 1.2 (\x92\xe2\x8e\x7e\x92\x86)";
-    EXPECT_EQ(0, memcmp(expected, call.record.szTip, sizeof(expected)))
-        << "tooltip: " << call.record.szTip;
-    EXPECT_FALSE(IconExists(call.record.hIcon)) << "icon handle left open";
 }
 
 // The removal names the same icon (window, id 0) with every flag still set,
@@ -199,14 +176,12 @@ TEST_F(TrayRecord, RemoveCarriesNoIconAndNoTip)
 // shell refuses the call.
 TEST_F(TrayRecord, LongTipIsCutAndIconIsDestroyedEvenOnFailure)
 {
-    char tip[101];
+    char tip[101] = "";
     for (int i = 0; i < 100; i++)
         tip[i] = (char)('A' + i % 26);
-    tip[100] = '\0';
     HICON icon = (HICON)LoadImageA(g_hInstance, MAKEINTRESOURCEA(1), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
     ASSERT_TRUE(icon != NULL);
     ASSERT_TRUE(IconExists(icon));
-
     g_shellResult = FALSE;
     EXPECT_FALSE(NotifyTray(hwnd_, NIM_MODIFY, tip, icon));
     ASSERT_EQ(1, g_calls) << "the shell stand-in was not reached";
@@ -216,7 +191,6 @@ TEST_F(TrayRecord, LongTipIsCutAndIconIsDestroyedEvenOnFailure)
     EXPECT_EQ(63u, strlen(call.record.szTip));
     EXPECT_TRUE(call.iconAlive);
     EXPECT_FALSE(IconExists(icon)) << "icon handle left open after a refused call";
-
     g_shellResult = TRUE;
     EXPECT_TRUE(NotifyTray(hwnd_, NIM_ADD, NULL, NULL));
     ASSERT_EQ(2, g_calls);
