@@ -1,6 +1,5 @@
-"""Sounds: the test files the program plays, and what the rig's sound sink
-played, recorded in real time and cut into stretches of sound with their
-pitch. The tests and the benchmark share it."""
+"""Sounds: the test files the program plays, and what the rig's sound sink played, recorded in real time and cut
+into stretches of sound with their pitch. The tests and the benchmark share it."""
 import array
 import os
 import statistics
@@ -29,8 +28,7 @@ def make_tone(path, freq, seconds, volume=0.5):
 
 def make_two_part_tone(path, freq_a, freq_b, seconds_a, seconds_b):
     """A WAV of one pitch, then another."""
-    parts = [make_tone('%s.%d.wav' % (path, i), f, s) for i, (f, s) in enumerate(((freq_a, seconds_a),
-                                                                                  (freq_b, seconds_b)))]
+    parts = [make_tone('%s.a.wav' % path, freq_a, seconds_a), make_tone('%s.b.wav' % path, freq_b, seconds_b)]
     subprocess.check_call(['sox'] + parts + [path])
     for part in parts:
         os.remove(part)
@@ -53,13 +51,11 @@ def _vlq(n):
 
 
 def make_midi(path, notes=(60, 64, 67), ticks=240):
-    """A Standard MIDI File (format 0, one track) playing the notes in turn."""
+    """A Standard MIDI File playing the notes in turn."""
     track = b''.join(_vlq(0) + bytes([0x90, n, 100]) + _vlq(ticks) + bytes([0x80, n, 0]) for n in notes)
     track += _vlq(0) + b'\xff\x2f\x00'
-    header = b'MThd' + (6).to_bytes(4, 'big') + (0).to_bytes(2, 'big') + (1).to_bytes(2, 'big') \
-        + (480).to_bytes(2, 'big')
-    with open(path, 'wb') as f:
-        f.write(header + b'MTrk' + len(track).to_bytes(4, 'big') + track)
+    with open(path, 'wb') as f:     # format 0, one track, 480 ticks a quarter note
+        f.write(b'MThd\0\0\0\x06\0\0\0\x01\x01\xe0' + b'MTrk' + len(track).to_bytes(4, 'big') + track)
     return path
 
 
@@ -95,15 +91,10 @@ def merged(sounds, gap):
 
 
 class Recorder:
-    """Records the rig's null sink in real time into a file.
-
-    The recording's clock is its sample count. It is tied to the test's
-    clock (time.monotonic) by the reads: after each one, the instant and the
-    count read so far are kept. Every sample read by an instant had been
-    played into the sink before it, so a sound caused by something done at
-    an instant lies at or after that instant's place on the recording
-    (at()), however late the reads come on a loaded machine. Its sounds are
-    found as the samples come, once."""
+    """Records the rig's null sink in real time into a file. Its clock, the sample count, is tied to the test's
+    (time.monotonic) by the reads: after each, the instant and the count read so far are kept. A sample read by an
+    instant was played into the sink before it, so a sound that something done at an instant caused lies at or after
+    that instant's place on the recording (at()), however late the reads come. Sounds are found as samples come."""
 
     def __init__(self, rig, path=None):
         self.rig = rig
@@ -143,8 +134,7 @@ class Recorder:
             with self._cond:
                 self._scan(data[1:usable:2].translate(LOUD), self.count)
                 self.count += usable // 2
-                # The read that came soonest after its samples places sample 0
-                # best on the test's clock (for figures, not for judgements).
+                # The read soonest after its samples places sample 0 best on the test's clock (for figures only).
                 start = now - self.count / RATE
                 self.t0 = start if self.t0 is None else min(self.t0, start)
                 self.reads.append((now, self.count))
@@ -179,11 +169,9 @@ class Recorder:
         return self.count / RATE
 
     def at(self, instant):
-        """An instant of the test's clock on the recording's: the end of what
-        had been read by then. A sound that something done at that instant
-        caused starts at or after it. For an instant after the last read so
-        far, waits for the next one: a recording that ends before an instant
-        cannot place it, and fails saying so."""
+        """An instant of the test's clock on the recording's: the end of what had been read by then. A sound that
+        something done at that instant caused starts at or after it. For an instant after the last read so far,
+        waits for the next one: a recording that ends before an instant cannot place it, and fails saying so."""
         with self._cond:
             self._cond.wait_for(lambda: (self.reads and self.reads[-1][0] > instant)
                                 or not self.thread.is_alive(), max(0.0, instant - time.monotonic()) + SHORT)
@@ -199,9 +187,8 @@ class Recorder:
             self.now(), what))
 
     def wait(self, until, timeout=LONG):
-        """Waits until the recording reaches a time on its clock. A recording
-        that stopped short of it fails: a silence is judged only over a
-        recording that covers it."""
+        """Waits until the recording reaches a time on its clock. A recording that stopped short of it fails: a
+        silence is judged only over a recording that covers it."""
         with self._cond:
             self._cond.wait_for(lambda: self.count / RATE >= until or not self.thread.is_alive(), timeout)
         if self.count / RATE < until:
@@ -214,9 +201,8 @@ class Recorder:
         return [Sound(self, a, b) for a, b in spans if a >= round(since * RATE)]
 
     def wait_sound(self, since, timeout):
-        """The first sound that starts at or after a time, as soon as it has
-        begun; None if none comes in time. A sound going on at that time does
-        not count."""
+        """The first sound that starts at or after a time, as soon as it has begun; None if none comes in time. A
+        sound going on at that time does not count."""
         with self._cond:
             self._cond.wait_for(lambda: any(a >= round(since * RATE) for a, _ in self._spans[-3:])
                                 or not self.thread.is_alive(), timeout)
@@ -237,11 +223,9 @@ class Recorder:
         return s
 
     def pitch(self, t_from, t_to):
-        """The pitch of what sounds between two times, from the median
-        distance between zero crossings in its stretches of sound: a dropout
-        (digital silence where the audio path ran dry) is one long distance,
-        which the median leaves out, and silence around a tone adds none.
-        None where less than MIN_PITCH of sound is there."""
+        """The pitch of what sounds between two times, from the median distance between zero crossings in its
+        stretches of sound: a dropout (digital silence where the audio path ran dry) is one long distance, which
+        the median leaves out, and silence around a tone adds none. None where less than MIN_PITCH of sound is."""
         halves, sounding = [], 0
         with self._cond:
             spans = [tuple(s) for s in self._spans]

@@ -1,6 +1,5 @@
-"""The desktop as a user meets it: top-level windows, screenshots, the real
-mouse and keys, the tray icon found by its picture wherever the desktop
-shows it, the tray menu read from the screen, and the program's dialogs."""
+"""The desktop as a user meets it: top-level windows, screenshots, the real mouse and keys, the tray icon found by
+its picture wherever the desktop shows it, the tray menu read from the screen, and the program's dialogs."""
 import collections
 import os
 import subprocess
@@ -35,8 +34,7 @@ def top_windows(rig, cls=None, title=None, pid=None, visible=None, owner=None):
 
 def wait_window(rig, cls='-', title='-', owner='-', timeout=SHORT):
     """A visible top-level window, once one shows, or None (waited for inside Wine)."""
-    out = rig.driver('wait', cls, title, hex(owner) if owner != '-' else owner, 1, int(timeout * 1000),
-                     check=False)
+    out = rig.driver('wait', cls, title, hex(owner) if owner != '-' else owner, 1, int(timeout * 1000), check=False)
     return _window(out) if out else None
 
 
@@ -99,8 +97,7 @@ def xdotool(rig, *args):
 
 def wait_until(predicate, timeout, step=0.25):
     """Tries until predicate() is true or timeout seconds have passed; returns its last value."""
-    deadline = time.monotonic() + timeout
-    value = predicate()
+    deadline, value = time.monotonic() + timeout, predicate()
     while not value and time.monotonic() < deadline:
         time.sleep(step)
         value = predicate()
@@ -109,9 +106,8 @@ def wait_until(predicate, timeout, step=0.25):
 
 # -- the tray -----------------------------------------------------------------------
 def _icon_rows(light_on_dark):
-    """The 16 rows of a look's 16x16 icon as the screen shows it, drawn by the
-    program's own art script (16 colours, fully opaque, so the screen shows
-    exactly these pixels whatever is behind them)."""
+    """The 16 rows of a look's 16x16 icon as the screen shows it, drawn by the program's own art script (16 colours,
+    fully opaque, so the screen shows exactly these pixels whatever is behind them)."""
     return [b''.join(bytes(make_art.PALETTE[make_art.shade(c, light_on_dark)]) for c in row)
             for row in make_art.coverage(16)]
 
@@ -120,8 +116,7 @@ LOOKS = {'running': _icon_rows(True), 'paused': _icon_rows(False)}
 
 
 def find_tray_icon(shot):
-    """(look, (x, y) of its centre) of Halvory's icon wherever the desktop
-    shows it, found by its picture: 'running', 'paused', or ('none', None)."""
+    """(look: 'running' or 'paused', (x, y) of its centre) of Halvory's icon found by its picture, or ('none', None)."""
     w, h, data = shot.w, shot.h, shot.rgb
     for look, rows in LOOKS.items():
         # Looked for by its most varied row, then checked whole.
@@ -137,8 +132,7 @@ def find_tray_icon(shot):
 
 
 def wait_tray(rig, want=None, timeout=SHORT):
-    """(look, centre, screenshot) once the tray shows the wanted look (None:
-    either), or of the last screenshot when time ran out."""
+    """(look, centre, screenshot) once the tray shows the wanted look (None: either), or of the last screenshot."""
     last = {}
 
     def shown():
@@ -150,11 +144,9 @@ def wait_tray(rig, want=None, timeout=SHORT):
 
 
 class Menu:
-    """An open tray menu as the screen shows it: its rect and its text items,
-    top to bottom, each [top, bottom, black (enabled) and grey (grayed) text
-    pixels]. Items are found by the rows that hold text, so no item height,
-    font or position of one Wine is assumed; a separator, a line of a row
-    or two, is left out."""
+    """An open tray menu as the screen shows it: its rect and its text items, top to bottom, each [top, bottom, black
+    (enabled) and grey (grayed) text pixels]. Items are found by the rows that hold text, so no item height, font
+    or position of one Wine is assumed; a separator, a line of a row or two, is left out."""
 
     def __init__(self, rig, rect):
         self.rig, self.rect = rig, rect
@@ -212,8 +204,7 @@ class Menu:
 
 
 def right_click_tray_icon(rig):
-    """A real right-click on the tray icon, wherever the desktop shows it. The
-    pointer leaves first, so that the click comes after a fresh move onto it."""
+    """A real right-click on the tray icon, after a fresh move onto it (the pointer leaves first)."""
     look, centre, shot = wait_tray(rig)
     if not centre:
         raise AssertionError('no tray icon of ours on the screen (%s)' % shot)
@@ -242,9 +233,8 @@ def centre(rect):
 
 def parse_text(out):
     """The text of the driver's text output: its code page 932 bytes, decoded."""
-    raw = b''.join(bytes.fromhex(line[len('text hex='):]) for line in out.splitlines()
-                   if line.startswith('text hex='))
-    return raw.decode('cp932')
+    return b''.join(bytes.fromhex(line[len('text hex='):]) for line in out.splitlines()
+                    if line.startswith('text hex=')).decode('cp932')
 
 
 class Dialog:
@@ -307,8 +297,7 @@ class Dialog:
         xdotool(self.rig, 'mousemove', *centre(self.child(control_id)['rect']), 'click', button)
 
     def focus(self, control_id):
-        """Clicks a control and waits until it has the focus (a click comes in
-        its own time); returns the control that has it."""
+        """Clicks a control and waits until it has the focus (a click comes in its own time); returns the focus's."""
         self.click(control_id)
         wait_until(lambda: self.focus_id() == control_id, SHORT)
         return self.focus_id()
@@ -332,8 +321,7 @@ class Dialog:
 
 
 def wait_dialog(rig, title=DIALOG_CAPTION, timeout=SHORT):
-    """A visible dialog of this title once it has taken its first focus (a
-    click before that loses its focus to it), or an assertion."""
+    """A visible dialog of this title once it has its first focus (a click before that loses to it), or an assertion."""
     found = wait_window(rig, cls=DIALOG_CLASS, title=title, timeout=timeout)
     if not found:
         raise AssertionError('no window %r came' % title)
@@ -349,9 +337,8 @@ def open_settings(halvory):
 
 
 def glyph_rows(shot, rect):
-    """Black pixels in each row of the 12x12 picture centred on a button (a
-    pressed-looking or focused button may shift it by a pixel: a 14x14
-    window is read)."""
+    """Black pixels in each row of the 12x12 picture centred on a button (a pressed-looking or focused button may
+    shift it by a pixel: a 14x14 window is read)."""
     cx, cy = centre(rect)
     rows = [0] * 14
     for _, y, (r, g, b) in shot.pixels(cx - 7, cy - 7, 14, 14):

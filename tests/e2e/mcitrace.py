@@ -1,14 +1,11 @@
-"""Reads the media control interface commands a Windows program sent, from
-Wine's own trace of winmm: start the program with trace_env(env) and its
-stderr in a file, and a Reader's calls(), read as the file grows, give one
-MciCall per mciSendCommandA, in order: the device id, the command as Wine
-names it ('MCI_OPEN', ...), its flags, what it returned (rc, None until it
-has), for an open the file named (element), the device type Wine loaded
-(driver: 'WAVEAUDIO', 'MPEGVIDEO', 'SEQUENCER') and the new device's id
-(opened), the stamp (time: CLOCK_MONOTONIC_RAW, as of Wine's tick count, up
-to STAMP before the call) and the Windows thread. The lines it relies on
-(Wine 8; an A call is carried out by the W call of the same thread after it,
-whose "=>" line gives the result; the drivers' own threads are kept apart):
+"""Reads the media control interface commands a Windows program sent, from Wine's own trace of winmm: start the
+program with trace_env(env) and its stderr in a file, and a Reader's calls(), read as the file grows, give one
+MciCall per mciSendCommandA, in order: the device id, the command as Wine names it ('MCI_OPEN', ...), its flags,
+what it returned (rc, None until it has), for an open the file named (element), the device type Wine loaded
+(driver: 'WAVEAUDIO', 'MPEGVIDEO', 'SEQUENCER') and the new device's id (opened), the stamp (time:
+CLOCK_MONOTONIC_RAW, as of Wine's tick count, up to STAMP before the call) and the Windows thread. The lines it
+relies on (Wine 8; an A call is carried out by the W call of the same thread after it, whose "=>" line gives the
+result; the drivers' own threads are kept apart):
 
     1200.616:0140:trace:mci:mciSendCommandA (00000000, MCI_OPEN, 00000200, 14000e1a0)
     1200.616:0140:trace:mci:mciSendCommandW (00000000, MCI_OPEN, 00000200, 00371e08)
@@ -24,13 +21,10 @@ import time
 MCI_NOTIFY = 0x1
 MCI_WAIT = 0x2
 MCI_OPEN_ELEMENT = 0x200
-
-
 MciCall = collections.namedtuple('MciCall', 'device command flags rc element driver opened time thread')
 
 TRACE_CHANNELS = '-all,+timestamp,+mci'
-# Wine stamps a line with its tick count, which it moves on every 16 ms or
-# so (seen up to 21 ms apart on a loaded machine), not at each call.
+# Wine stamps a line with its tick count, moved on every 16 ms or so (seen 21 ms apart under load), not per call.
 STAMP = 0.025
 
 _LINE = re.compile(r'^(\d+\.\d+):([0-9a-f]+):(trace|warn|err|fixme):mci:(\w+) ?(.*)$')
@@ -43,9 +37,7 @@ _DRIVER = re.compile(r'^Loaded driver [0-9A-Fa-f]+ \(L"([^"]*)"\)')
 
 def trace_env(env):
     """A copy of env that makes Wine trace every MCI command with a timestamp."""
-    env = dict(env)
-    env['WINEDEBUG'] = TRACE_CHANNELS
-    return env
+    return dict(env, WINEDEBUG=TRACE_CHANNELS)
 
 
 def _unescape(text):
@@ -54,14 +46,10 @@ def _unescape(text):
 
 
 class Reader:
-    """The calls in a growing log, read as it grows: each read takes only the
-    lines written since the last."""
+    """The calls in a growing log, read as it grows: each read takes only the lines written since the last."""
 
     def __init__(self, path):
-        self.path = path
-        self._at = 0
-        self._rest = ''
-        self._done = []
+        self.path, self._at, self._rest, self._done = path, 0, '', []
         # Per thread: the A call being carried out (a dict), and how deep in W calls.
         self._pending = {}
         self._depth = collections.Counter()
@@ -121,8 +109,7 @@ def opened_elements(calls):
 
 
 def raw_minus_monotonic():
-    """CLOCK_MONOTONIC_RAW - CLOCK_MONOTONIC now, best of a few reads: what
-    carries the trace's times onto time.monotonic()."""
+    """CLOCK_MONOTONIC_RAW - CLOCK_MONOTONIC, best of a few reads: carries the trace's times onto time.monotonic()."""
     best = None
     for _ in range(5):
         a = time.monotonic()
@@ -137,10 +124,9 @@ Restart = collections.namedtuple('Restart', 'stop close open play')
 
 
 def restarts(calls):
-    """Every restart of the sound: a stop and a close, then an open and a play
-    (the play None until traced). Its stop is the first command a timer
-    tick sends; the play comes after the open, which can take a while (an
-    MP3's first open under emulation); the stop does not wait."""
+    """Every restart of the sound: a stop and a close, then an open and a play (the play None until traced). Its stop
+    is the first command a timer tick sends; the play comes after the open, which can take a while (an MP3's
+    first open under emulation); the stop does not wait."""
     return [Restart(*calls[i:i + 3], calls[i + 3] if calls[i + 3:i + 4] and calls[i + 3].command == 'MCI_PLAY'
                     else None)
             for i in range(len(calls) - 2)
@@ -149,14 +135,10 @@ def restarts(calls):
 
 def describe(calls):
     """One readable line per call, for failure messages."""
-    out = []
-    for c in calls:
-        extra = ''
-        if c.command == 'MCI_OPEN':
-            extra = ' element=%s driver=%s opened=%s' % (c.element, c.driver, c.opened)
-        rc = 'pending' if c.rc is None else '0x%x' % c.rc
-        out.append('%.3f dev=%d %s flags=0x%x rc=%s%s' % (c.time, c.device, c.command, c.flags, rc, extra))
-    return '\n'.join(out)
+    return '\n'.join('%.3f dev=%d %s flags=0x%x rc=%s%s' % (
+        c.time, c.device, c.command, c.flags, 'pending' if c.rc is None else '0x%x' % c.rc,
+        ' element=%s driver=%s opened=%s' % (c.element, c.driver, c.opened) if c.command == 'MCI_OPEN' else '')
+        for c in calls)
 
 
 if __name__ == '__main__':

@@ -1,6 +1,5 @@
-"""The program's own identifiers and resources, read from its sources
-(res/resource.h and res/halvory.rc), so that the tests hold no copy of them:
-the window's class and name, the menu's items, the dialog's template."""
+"""The program's own identifiers and resources, read from its sources (res/resource.h and res/halvory.rc), so that
+the tests hold no copy of them: the window's class and name, the menu's items, the dialog's template."""
 import os
 import re
 

@@ -1,11 +1,8 @@
-"""The rig as the tests see it (display, Wine prefix, sound sink: see
-scripts/rig.sh), the processes they start in it, and the driver, their hand
-inside Wine.
-
-One Program starts and ends every process a test starts: each has its
-output in a log of its own and is ended by its id when the test ends,
-whatever way it ends."""
+"""The rig as the tests see it (display, Wine prefix, sound sink: see scripts/rig.sh), the processes they start
+in it, and the driver, their hand inside Wine. One Program starts and ends every process a test starts: each has
+its output in a log of its own and is ended by its id when the test ends, whatever way it ends."""
 import collections
+import contextlib
 import os
 import queue
 import shlex
@@ -22,9 +19,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 I386_LOADER = '/usr/lib/wine/wine'
 WM_NULL, WM_CLOSE, WM_COMMAND = 0x0000, 0x0010, 0x0111
 
-# Every fixed time that decides a verdict is one of these, each a multiple of
-# one factor (HALVORY_TIME_FACTOR, 1 by default): a slower machine changes the
-# factor, never a time. docs/testing.md says what each is for. A wait for an
+# Every fixed time that decides a verdict is one of these, each a multiple of one factor (HALVORY_TIME_FACTOR, 1 by
+# default): a slower machine changes the factor, never a time. docs/testing.md says what each is for. A wait for an
 # event ends when the event comes; its time only bounds how long a failure takes.
 FACTOR = float(os.environ.get('HALVORY_TIME_FACTOR') or 1)
 SHORT = 10 * FACTOR     # a window, a focus, a value, a look, a sound or an answer on its way
@@ -35,10 +31,8 @@ LATE = 1 * FACTOR       # how late a loaded machine's tick, or the sound it play
 HOLD = 1 * FACTOR       # how long a held key or button stays held at its end
 SETTLE = 0.2 * FACTOR   # the pointer's move reaches Wine before the click or key after it
 
-# A Halvory launch logs Wine's own errors, and the registration of its window
-# class: its one path to exit code 1 is a failed registration (after a box),
-# so a launch that ended with a failure code before that line was ended by
-# Wine before our code got so far.
+# A Halvory launch logs Wine's errors, and its window class's registration: its one path to exit code 1 is a failed
+# registration (after a box), so a launch that ended with a failure code before that line was ended by Wine first.
 HALVORY_CHANNELS = 'err+all,+class'
 REGISTERS_CLASS = 'trace:class:NtUserRegisterClassExWOW name=L"%s"' % MAIN_CLASS
 
@@ -61,8 +55,7 @@ def windows_path(path):
 
 
 def own_rig(command, build, name):
-    """Brings a script's own rig (BUILD/NAME) up or down, with the golden
-    prefix the test rigs share (as make has it); returns its folder."""
+    """Brings a script's own rig (BUILD/NAME) up or down, with the test rigs' golden prefix; returns its folder."""
     folder = os.path.join(os.path.abspath(build), name)
     env = dict(os.environ, RIG_GOLDEN=os.environ.get('RIG_GOLDEN', os.path.join(os.path.abspath(build), 'wine-golden')))
     (subprocess.check_call if command == 'up' else subprocess.call)(
@@ -71,19 +64,17 @@ def own_rig(command, build, name):
 
 
 def said(text):
-    """A line the run's summary lists after CTest's (scripts/run-tests.sh):
-    on a line of its own in the stream the test runner writes to."""
+    """A line the run's summary lists after CTest's (scripts/run-tests.sh), alone on the test runner's stream."""
     print('\n' + text, file=sys.stderr, flush=True)
 
 
 class Program:
-    """A process of the rig. `started` is the instant just before the spawn;
-    `killed`, that the test ended it (else it ended by itself, if it did)."""
+    """A process of the rig. `started`: the instant just before the spawn; `killed`: that the test ended it."""
     window_thread = None        # the thread of its window, where it has one
 
     def __init__(self, rig, argv, env=None, cwd=None, name='proc', pipes=False):
-        self.rig, self.argv, self.name, self.env, self.cwd = rig, argv, name, env or rig.env, cwd or rig.tmp
-        self.pipes = pipes
+        self.rig, self.argv, self.name, self.pipes = rig, argv, name, pipes
+        self.env, self.cwd = env or rig.env, cwd or rig.tmp
         self.spawn()
 
     def spawn(self):
@@ -114,10 +105,8 @@ class Program:
 
     def wait(self, timeout):
         """Its exit code, or None when it still runs after timeout seconds."""
-        try:
+        with contextlib.suppress(subprocess.TimeoutExpired):
             self.proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            pass
         return self.poll()
 
     def how(self):
@@ -125,8 +114,7 @@ class Program:
         return 'still running' if code is None else 'ended with code %d' % code
 
     def tail(self, lines=15):
-        """The end of its log (Wine's output, the trace): evidence when it did
-        something by itself."""
+        """The end of its log (Wine's output, the trace): evidence when it did something by itself."""
         try:
             with open(self.log, errors='replace') as f:
                 return ''.join(collections.deque(f, lines))
@@ -145,8 +133,7 @@ class Program:
 
 
 class Commands(Program):
-    """A program of ours that takes one command a line on its input and ends
-    each answer with "done RC", having said "ready ..." first."""
+    """A program of ours that takes one command a line and ends each answer with "done RC", after "ready ..."."""
 
     def __init__(self, rig, argv, name, env=None, timeout=LONG):
         super().__init__(rig, argv, env=env, name=name, pipes=True)
@@ -162,17 +149,15 @@ class Commands(Program):
         self.lines.put(None)
 
     def _next(self, timeout):
-        try:
+        line = None
+        with contextlib.suppress(queue.Empty):
             line = self.lines.get(timeout=timeout)
-        except queue.Empty:
-            line = None
         if line is None:
             raise AssertionError('%s gave no answer (%s); its log ends:\n%s' % (self.name, self.how(), self.tail()))
         return line
 
     def ask(self, *words, timeout=LONG):
-        """(its result code, the lines before it). The instant just before
-        the command was sent is kept in self.sent."""
+        """(its result code, the lines before it); self.sent: the instant just before the command was sent."""
         self.sent = time.monotonic()
         self.proc.stdin.write('\t'.join(map(str, words)).encode('cp932') + b'\n')
         self.proc.stdin.flush()
@@ -184,17 +169,14 @@ class Commands(Program):
             lines.append(line)
 
     def end(self):
-        try:
+        with contextlib.suppress(OSError):
             self.proc.stdin.close()
-        except OSError:
-            pass
         super().end()
 
 
 class Stage(Commands):
-    """The sound and tray stage (tests/tools/soundtray.cpp): the program's own
-    player and tray code on a hidden window, a command a line, answered once
-    it has returned on the window's thread."""
+    """The sound and tray stage (tests/tools/soundtray.cpp): the program's own player and tray code on a hidden
+    window, a command a line, answered once it has returned on the window's thread."""
 
     def __init__(self, rig, traced=False, name='stage'):
         exe = os.path.join(rig.tools, 'tests', 'soundtray.exe')
@@ -229,9 +211,8 @@ class Halvory(Program):
             return REGISTERS_CLASS in f.read()
 
     def wait_window(self, timeout=LONG):
-        """Its main window (self.hwnd), once made, and the window's thread. A
-        launch that Wine ended with a failure code before our code registered
-        the window class is launched again, once, and said."""
+        """Its main window (self.hwnd), once made, and the window's thread. A launch that Wine ended with a failure
+        code before our code registered the window class is launched again, once, and said."""
         self.hwnd = self.find_window(timeout)
         if not self.hwnd and self.poll() and not self.reached_our_class():
             said('relaunched: Halvory, which %s before it registered its window class; its log ends:\n%s'
@@ -243,8 +224,7 @@ class Halvory(Program):
         self.window_thread = int(self.rig.driver('pid', hex(self.hwnd)).split()[1])
         return self
 
-    def find_window(self, timeout):
-        """The main window, once made, while it runs (or 0)."""
+    def find_window(self, timeout):     # the main window, once made, while it runs (or 0)
         deadline, hwnd = time.monotonic() + timeout, 0
         while not hwnd and self.poll() is None and time.monotonic() < deadline:
             hwnd = self.rig.main_window(500)
@@ -276,8 +256,7 @@ class Rig:
             for line in f:
                 name, _, value = line.strip()[len('export '):].partition('=')
                 self.env[name] = shlex.split(value)[0] if value else ''
-        self.wine = self.env['WINELOADER']
-        self.display = self.env['DISPLAY']
+        self.wine, self.display = self.env['WINELOADER'], self.env['DISPLAY']
         self.exe = os.path.abspath(exe or os.path.join(self.build, 'halvory.exe'))
         # The folder a user unpacked the release into: the default chime is there.
         self.exe_dir = os.path.dirname(self.exe)
@@ -290,9 +269,8 @@ class Rig:
         self._driver = None
 
     def loader(self, exe):
-        """The Wine loader for an exe. A 32-bit one gets the 32-bit loader
-        (emulated here), under which it keeps the process id it started
-        with, so it can be waited for and ended by that id."""
+        """The Wine loader for an exe. A 32-bit one gets the 32-bit loader (emulated here), under which it keeps the
+        process id it started with, so it can be waited for and ended by that id."""
         return I386_LOADER if pe_arch(exe) == 'i686' else self.wine
 
     def start(self, argv, env=None, cwd=None, name='proc', pipes=False):
@@ -308,9 +286,8 @@ class Rig:
 
     # -- the driver ------------------------------------------------------------
     def driver(self, *args, check=True, timeout=LONG):
-        """Runs a driver command (tests/tools/driver.cpp); returns its output.
-        One driver serves the run. One that Wine ended before it said it was
-        ready (seen under load) is launched again, and said."""
+        """Runs a driver command (tests/tools/driver.cpp); returns its output. One driver serves the run. One that
+        Wine ended before it said it was ready (seen under load) is launched again, and said."""
         if self._driver is None or self._driver.poll() is not None:
             try:
                 self._driver = Commands(self, [self.wine, self.driver_exe], 'driver')
@@ -326,8 +303,7 @@ class Rig:
         self.driver('post', hex(hwnd), msg, wparam, lparam)
 
     def find_window(self, cls, title='-', wait_ms=0):
-        """A top-level window, shown or hidden, once it exists (waited for
-        inside Wine), or 0."""
+        """A top-level window, shown or hidden, once it exists (waited for inside Wine), or 0."""
         out = self.driver('wait', cls, title, '-', '-', wait_ms, check=False)
         return int(out.split()[0].split('=')[1], 16) if out else 0
 
@@ -337,9 +313,8 @@ class Rig:
 
     # -- the program under test -------------------------------------------------
     def close_leftovers(self, fail=True):
-        """Closes a Halvory left running, as /u does. One that will not close
-        fails the case that meets it (fail): a start after it would find its
-        window and drive it in place of the new one."""
+        """Closes a Halvory left running, as /u does. One that will not close fails the case that meets it (fail):
+        a start after it would find its window and drive it in place of the new one."""
         hwnd = self.main_window()
         if hwnd:
             self.post(hwnd, WM_CLOSE)
@@ -348,25 +323,21 @@ class Rig:
                 raise AssertionError('a Halvory left running (window %#x) did not close in %d s' % (hwnd, SHORT))
 
     def run_halvory(self, *args, exe=None, cwd=None, env=None, traced=False):
-        """Starts Halvory with arguments, whatever it then does. traced:
-        Wine's media trace goes to its log too."""
+        """Starts Halvory with arguments, whatever it then does. traced: Wine's media trace goes to its log too."""
         env = mcitrace.trace_env(env or self.env) if traced else dict(env or self.env)
         if self.halvory_channels:
             env['WINEDEBUG'] = env.get('WINEDEBUG', '-all') + ',' + self.halvory_channels
         return self.start_exe(exe or self.exe, *args, cwd=cwd, env=env, name='halvory', kind=Halvory)
 
     def start_halvory(self, wait_ms=None, sound=None, *args, cwd=None, env=None, traced=False, exe=None):
-        """Starts a fresh Halvory (the rig's exe, or a copy of it) with these
-        stored settings (None: absent) and arguments, and waits for its window."""
+        """A fresh Halvory (the rig's exe, or a copy) with these stored settings (None: absent), once its window is."""
         self.close_leftovers()
         self.store(wait_ms, sound)
         return self.run_halvory(*args, exe=exe, cwd=cwd, env=env, traced=traced).wait_window()
 
     def main_windows_while(self, program, timeout=LONG):
-        """Watches a start that must make no window of ours (a close request
-        with none running, a start that finds another instance) until it
-        ends, or until one shows: (the main windows seen, its exit code or
-        None)."""
+        """Watches a start that must make no window of ours (a close request with none running, a start that finds
+        another instance) until it ends, or until one shows: (the main windows seen, its exit code or None)."""
         deadline = time.monotonic() + timeout
         while program.poll() is None and time.monotonic() < deadline:
             hwnd = self.main_window(250)
@@ -375,10 +346,8 @@ class Rig:
         return [], program.wait(max(0.1, deadline - time.monotonic()))
 
     def run_line(self, line):
-        """Runs a command line as a batch file or a prompt hands it on: written
-        to a batch file in code page 932 and run by cmd /c, which passes it
-        to the program as written (a line given to cmd /c directly would be
-        quoted again by Wine on the way)."""
+        """Runs a command line as a batch file or a prompt hands it on: written to a batch file in code page 932 and
+        run by cmd /c, which passes it on as written (a line given to cmd /c directly Wine would quote again)."""
         bat = os.path.join(self.tmp, 'line%d.bat' % len(self.started))
         with open(bat, 'wb') as f:
             f.write(b'@' + line.encode('cp932') + b'\r\n')

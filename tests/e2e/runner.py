@@ -2,8 +2,7 @@
 
     python3 test_x.py --build BUILD/x86_64 --rig RIG --exe EXE --tools TREE [unittest args]
 
-Every case starts from no Halvory running, and every process it started is
-ended by its id when it ends, whatever way it ends."""
+Every case starts from no Halvory running, and every process it started is ended by its id when it ends."""
 import argparse
 import os
 import signal
@@ -17,14 +16,12 @@ RIG = None
 
 
 def step_too_late(what):
-    """A case whose own step came too late to judge what it judges fails as
-    the case's error, never as the program's failure."""
+    """A case whose own step came too late to judge what it judges fails as its error, never the program's failure."""
     raise RuntimeError('the step came too late: ' + what)
 
 
 class Case(unittest.TestCase):
-    """A case in the rig. self.timeline is its clock (with a recording of the
-    sound sink when started with record=True)."""
+    """A case in the rig. self.timeline is its clock (with a recording of the sound sink when record is True)."""
     record = False
 
     def setUp(self):
@@ -33,9 +30,8 @@ class Case(unittest.TestCase):
         self.timeline = timeline.Timeline(self.rig, record=self.record)
         self.addCleanup(self.rig.end_all)
         self.addCleanup(self.timeline.stop)
-        # Its own Halvory asked to close first (a killed one leaves its icon);
-        # one that will not is ended by its id, and fails the next case only
-        # if it outlives that.
+        # Its own Halvory asked to close first (a killed one leaves its icon); one that will not is ended by its id,
+        # and fails the next case only if it outlives that.
         self.addCleanup(self.rig.close_leftovers, fail=False)
 
     def folder(self):

@@ -1,6 +1,5 @@
-"""The resident chime end to end: the real halvory.exe under Wine, driven with
-the real mouse, watched through screenshots and heard through the rig's
-recorded sound sink. Each scenario keeps one Halvory process where it can."""
+"""The resident chime end to end: the real halvory.exe under Wine, driven with the real mouse, watched through
+screenshots and heard through the rig's recorded sound sink. Each scenario keeps one Halvory process where it can."""
 import os
 import shutil
 import time
@@ -17,17 +16,13 @@ INTERVAL_MS = 2000
 INTERVAL = INTERVAL_MS / 1000.0
 SHORT_TONE = 880    # Hz: the short chime of the timing scenario
 LONG_TONE = 660     # Hz: a chime longer than the interval
-
-
-# The icon's retry: the program tries again every second; the chime ticks
-# at an interval of its own, so that a retry taken for a tick would show.
+# The program retries the icon every second; the chime ticks at an interval of its own: a retry taken for a tick shows.
 RETRY_TICK_MS = 1500
 QUIET = 3 * 1.0     # three of the program's retry periods watched for nothing more
 
 
 class NotifyArea(Commands):
-    """The notification area of tests/tools/notifyarea.c: the icon messages
-    it was sent, a line each, in the order it answered them."""
+    """The notification area of tests/tools/notifyarea.c: the icon messages it was sent, a line each, as answered."""
 
     def __init__(self, *args):
         super().__init__(*args)
@@ -38,18 +33,11 @@ class NotifyArea(Commands):
         self.pending += lines
         return rc, lines
 
-    def until(self, want, look):
-        """The messages up to the one wanted, each before it a refused retry
-        in this look (a retry may be on its way when a command is posted)."""
-        while True:
-            message = self.next()
-            if message in (want, None) or message not in ('modify %s refused' % look, 'add %s refused' % look):
-                return message
-
-    def until_taken(self, look):
-        """The messages up to the first it took: refused retries in this look, then that one."""
-        seen = []
-        while not seen or seen[-1] in ('modify %s refused' % look, 'add %s refused' % look):
+    def until(self, look, want=None):
+        """The messages up to the one wanted or to one that is no refused retry in this look (a retry may be on its
+        way when a command is posted)."""
+        seen = [self.next()]
+        while seen[-1] != want and seen[-1] in ('modify %s refused' % look, 'add %s refused' % look):
             seen.append(self.next())
         return seen
 
@@ -73,12 +61,9 @@ class Resident(runner.Case):
     record = True
 
     def start(self, tone=None):
-        """A fresh Halvory chiming a tone at the test interval (no stored
-        settings when None), its media commands traced."""
+        """A fresh Halvory chiming a tone at the test interval (no stored settings when None), its commands traced."""
         wav = tone and audio.make_tone(os.path.join(self.rig.tmp, '%d.wav' % tone[0]), *tone)
-        if wav:
-            return self.rig.start_halvory(INTERVAL_MS, windows_path(wav), traced=True)
-        return self.rig.start_halvory(traced=True)
+        return self.rig.start_halvory(*((INTERVAL_MS, windows_path(wav)) if wav else ()), traced=True)
 
     def look(self, want):
         """The tray's look once it is the wanted one, or when time ran out."""
@@ -92,8 +77,7 @@ class Resident(runner.Case):
         log('%s: window %.2f s, tray icon seen %.2f s after the spawn'
             % (self.rig.arch, seen - hv.started, time.monotonic() - hv.started))
 
-        # A second start, and "/U" which is not the close request, both end
-        # at once with 0 and leave the first one as it was.
+        # A second start, and "/U" which is not the close request, both end at once with 0 and leave the first one.
         for args in ((), ('/U',)):
             other = self.rig.run_halvory(*args)
             self.assertEqual(0, other.wait(LONG), '%s: %s' % (args, other.how()))
@@ -103,8 +87,7 @@ class Resident(runner.Case):
         self.assertEqual('running', desktop.find_tray_icon(desktop.Shot(self.rig))[0])
 
         tl.recorder.wait(max(tl.place(seen) + 6 * INTERVAL, tl.place(others_done) + INTERVAL) + LATE)
-        # A dropout inside a chime (a loaded machine) must not count as a
-        # second chime: pieces closer than a quarter interval are one.
+        # A dropout inside a chime (a loaded machine) is no second chime: pieces closer than a quarter interval are one.
         chimes = tl.heard(after=hv.started, merge_gap=INTERVAL / 4)
         onsets = [s.start for s in chimes]
         log('onsets after the window was seen: %s' % ', '.join('%.3f' % (t - tl.place(seen)) for t in onsets))
@@ -113,15 +96,12 @@ class Resident(runner.Case):
         self.assertGreaterEqual(len(pitched), len(chimes) - 1, chimes)
         self.assertTrue(all(near(s.pitch, SHORT_TONE, 0.1) for s in pitched), chimes)
 
-        # No sound at start: the first chime is one interval after the
-        # window exists, which is after the spawn and before it was seen.
+        # No sound at start: the first chime is one interval after the window exists (after the spawn, before seen).
         assert_not_before(self, tl.ticks(hv)[0], hv.started + INTERVAL, 'a tick before the first interval')
         self.assertGreaterEqual(onsets[0], tl.place(hv.started + INTERVAL), 'a chime before the first interval')
         self.assertLessEqual(onsets[0] - tl.place(seen), INTERVAL + LATE)
-        # Once per interval: the ticks by their median gap on the trace's clock
-        # (a busy machine delays heard onsets by a tenth of a second or more),
-        # every tick heard but the last, which may still be on its way, and
-        # never two chimes in one interval.
+        # Once per interval: the ticks by their median gap on the trace's clock (a busy machine delays heard onsets by
+        # 0.1 s or more), every tick heard but the last, which may still be on its way, and never two in one interval.
         ticks = tl.ticks(hv)
         assert_period(self, ticks, INTERVAL, gaps=5)
         self.assertGreaterEqual(len(onsets), len(ticks) - 1, 'a tick not heard: %d ticks, %s' % (len(ticks), chimes))
@@ -129,8 +109,7 @@ class Resident(runner.Case):
         # The chimes went on through the second starts.
         self.assertTrue([t for t in onsets if t > tl.place(others_done)])
 
-        # "/u" closes it: icon gone, both processes end with 0, the second
-        # after its one-second wait.
+        # "/u" closes it: icon gone, both processes end with 0, the second after its one-second wait.
         closer = self.rig.run_halvory('/u')
         self.assertEqual(0, closer.wait(LONG))
         log('"/u" ended after %.2f s' % (time.monotonic() - closer.started))
@@ -143,9 +122,8 @@ class Resident(runner.Case):
         hv = self.start((LONG_TONE, 6.0))
         # Wait for the first chime: the menu is opened while it plays.
         self.assertIsNotNone(tl.wait_heard(hv.started), 'no chime came')
-        # A left click and a double click on the icon open no menu and no
-        # settings dialog (the right click below opens one, seen the same
-        # way; the dialog, in the dialog's cases).
+        # A left click and a double click on the icon open no menu and no settings dialog (the right click below
+        # opens one, seen the same way; the dialog, in the dialog's cases).
         _, centre, _ = desktop.wait_tray(self.rig, 'running')
         for row, click in (('a left click', ['click', 1]), ('a double click', ['click', '--repeat', 2, 1])):
             with self.subTest(row):
@@ -161,23 +139,19 @@ class Resident(runner.Case):
         self.assertEqual('paused', self.look('paused'))
         looked = time.monotonic()       # the paused look was on the screen by now
 
-        # While paused nothing plays, over more than two intervals after the
-        # look changed: neither traced nor heard.
+        # While paused nothing plays, over more than two intervals after the look changed: neither traced nor heard.
         tl.recorder.wait(tl.place(looked) + 2 * INTERVAL + 0.5)
-        # Pause stops the sound after the click (ticks may come before it),
-        # and nothing plays after it; then it shows the paused look: its
-        # close (sent once the stop had returned) came before the look was seen.
+        # Pause stops the sound after the click (ticks may come before it), and nothing plays after it; then it shows
+        # the paused look: its close (sent once the stop had returned) came before the look was seen.
         calls = hv.calls()[mark:]
         assert_commands(self, calls, [TICKS, STOP], 'the pause')
         self.assertLess(tl.at(calls[-1]), looked, 'the paused look showed before the sound was stopped')
-        # Heard: the 6 s chime was playing when Pause was chosen (each tick
-        # restarts it, which may leave a short gap: the moments just before
-        # the click), it fell silent long before its end, and nothing started after it.
+        # Heard: the 6 s chime was playing when Pause was chosen (each tick restarts it, which may leave a short gap:
+        # the moments just before the click), it fell silent long before its end, and nothing started after it.
         sounds = tl.heard()
         self.assertTrue([s for s in sounds if s.end >= tl.place(paused_at) - 0.4 and s.start <= tl.place(paused_at)],
                         'the long chime was not playing when Pause was chosen')
-        # Its end is judged from its last play (a restart's gap may be too
-        # short to part two chimes on the recording): long before 6 s.
+        # Its end, from its last play (a restart's gap may be too short to part two chimes heard): long before 6 s.
         last_play = [c for c in hv.calls() if c.command == 'MCI_PLAY'][-1]
         cut = [s for s in sounds if s.start < tl.place(looked)][-1]
         self.assertLess(cut.end, tl.place(tl.at(last_play)) + 5.5, 'the chime played to its end')
@@ -189,9 +163,8 @@ class Resident(runner.Case):
         resumed_at = menu.choose(IDM_RESUME)
         self.assertEqual('running', self.look('running'))
 
-        # Resume plays nothing until a full interval has passed: from the
-        # click (taken before it was made) to its first tick, on one clock,
-        # and to the first chime heard.
+        # Resume plays nothing until a full interval has passed: from the click (taken before it was made) to its
+        # first tick, on one clock, and to the first chime heard.
         ticks = tl.wait_ticks(hv, 1, looked)
         self.assertTrue(ticks, 'no chime after resume')
         tl.heard_whole(resumed_at)
@@ -236,10 +209,9 @@ class Resident(runner.Case):
         self.assertEqual('nokey', self.rig.reg_get('Wait'))
 
     def test_icon_a_busy_shell_refused_comes_in_the_look_of_the_state(self):
-        # A notification area of the test's own that refuses the adds until
-        # told to take them, and broadcasts nothing: the icon must come by
-        # itself, by a modify first (an add that timed out may have landed),
-        # then an add, in the look of the state at that moment.
+        # A notification area of the test's own that refuses the adds until told to take them, and broadcasts
+        # nothing: the icon must come by itself, by a modify first (an add that timed out may have landed), then an
+        # add, in the look of the state at that moment.
         area_exe = os.path.join(self.rig.build, 'tests', 'notifyarea.exe')
         for row, pause, land in (('refused, then taken', False, False), ('paused before it lands', True, False),
                                  ('an add that timed out landed', False, True)):
@@ -253,24 +225,20 @@ class Resident(runner.Case):
                 self.addCleanup(hv.end)
                 self.assertEqual(area.next(), 'add running refused')
                 if land:
-                    taken = area.until_taken('running')
-                    self.assertEqual(taken, ['modify running taken'], 'no second add')
+                    self.assertEqual(area.until('running'), ['modify running taken'], 'no second add')
                 else:
                     # Tried again at its period, and refused again.
-                    self.assertEqual(area.until('add running refused', 'running'), 'add running refused')
-                    look = 'running'
+                    self.assertEqual(area.until('running', 'add running refused')[-1], 'add running refused')
+                    look = 'paused' if pause else 'running'
                     if pause:
-                        look = 'paused'
                         hv.command(IDM_PAUSE)
-                        self.assertEqual(area.until('modify paused refused', 'running'), 'modify paused refused')
+                        self.assertEqual(area.until('running', 'modify paused refused')[-1], 'modify paused refused')
                     area.ask('take')
-                    self.assertEqual(area.until_taken(look)[-1], 'add %s taken' % look)
-                # Then it stops trying: nothing more for three retry periods,
-                # on the channel that saw each retry until then.
+                    self.assertEqual(area.until(look)[-1], 'add %s taken' % look)
+                # Then it stops trying: nothing more for three retry periods, on the channel that saw each retry.
                 self.assertIsNone(area.next(QUIET), 'tried again after the shell took the icon')
                 if not pause:
-                    # Every tick came at the interval, none lost and none
-                    # doubled by the retry's timer.
+                    # Every tick came at the interval, none lost and none doubled by the retry's timer.
                     ticks = self.timeline.wait_ticks(hv, 4)
                     assert_period(self, ticks, RETRY_TICK_MS / 1000.0, gaps=3)
                 assert_ends_with_0(self, hv, hv.close())
@@ -287,8 +255,7 @@ class Resident(runner.Case):
         self.assertEqual(0, code)
         self.assertGreaterEqual(took, 1.0)
 
-        # "/U" is no close request: with none running it starts as usual,
-        # and a WM_CLOSE posted from outside ends it with 0, icon removed.
+        # "/U" is no close request: with none running it starts, and a WM_CLOSE from outside ends it with 0, icon gone.
         self.rig.reg_clear()
         hv = self.rig.run_halvory('/U')
         windows, _ = self.rig.main_windows_while(hv)
@@ -300,16 +267,14 @@ class Resident(runner.Case):
         self.assertEqual('none', self.look('none'))
 
     def test_close_request_typed_for_an_exe_in_a_japanese_folder(self):
-        # Where a Japanese user keeps it: C:\Users\山田\ダウンロード. A path
-        # walked with signed bytes ends at its first Japanese character, and
-        # the rest of it is taken for the argument.
+        # Where a Japanese user keeps it: C:\Users\山田\ダウンロード. A path walked with signed bytes ends at its
+        # first Japanese character, and the rest of it is taken for the argument.
         folder = os.path.join(self.rig.env['WINEPREFIX'], 'drive_c', 'users', '山田', 'ダウンロード')
         os.makedirs(folder, exist_ok=True)
         exe = shutil.copy(self.rig.exe, os.path.join(folder, 'halvory.exe'))
         typed = 'C:\\Users\\山田\\ダウンロード\\halvory.exe'
-        # Wine's cmd starts no program at all from "PATH"/u (a control:
-        # "C:\windows\notepad.exe"/x is not recognised either): that line
-        # is handed to CreateProcessA as it is, as the Run box does.
+        # Wine's cmd starts no program at all from "PATH"/u (a control: "C:\windows\notepad.exe"/x is not recognised
+        # either): that line is handed to CreateProcessA as it is, as the Run box does.
         for line, by_cmd in ((typed + ' /u', True), ('"%s" /u' % typed, True), ('"%s"/u' % typed, False)):
             with self.subTest(line):
                 hv = self.rig.start_halvory(exe=exe, cwd=folder)
@@ -323,8 +288,7 @@ class Resident(runner.Case):
                 self.assertEqual('none', self.look('none'))
             self.rig.close_leftovers()
 
-        # The same unquoted line with none running starts nothing: no window
-        # while it waits its second, and it ends with 0.
+        # The same unquoted line with none running starts nothing: no window while it waits its second; it ends with 0.
         windows, code = self.rig.main_windows_while(self.rig.run_line(typed + ' /u'))
         self.assertEqual([], windows, 'the close request started an instance')
         self.assertEqual(0, code)

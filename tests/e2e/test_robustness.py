@@ -1,6 +1,6 @@
-"""Robustness of the real halvory.exe: sound files it cannot play, and faults
-in its life (rapid pause and resume, two starts at once, a kill right after
-the settings were confirmed), and a first start as a user makes it."""
+"""Robustness of the real halvory.exe: sound files it cannot play, and faults in its life (rapid pause and resume,
+two starts at once, a kill right after the settings were confirmed), and a first start as a user makes it."""
+import contextlib
 import os
 import random
 import shutil
@@ -18,8 +18,7 @@ from timeline import STOP, TICKS, Timeline, assert_commands, assert_not_before, 
 
 
 class BadSoundInputs(runner.Case):
-    """Whatever the sound setting names, each tick opens it again, nothing is
-    shown, and the process neither crashes nor stops ticking."""
+    """Whatever the sound setting names, each tick opens it again, nothing shows, and it neither crashes nor stops."""
 
     @classmethod
     def setUpClass(cls):
@@ -48,21 +47,17 @@ class BadSoundInputs(runner.Case):
         audio.make_tone(os.path.join(d, *parts, 'x.wav'), 650, 0.2)
 
     def run_with(self, sound_path, period=None):
-        """Starts Halvory on sound_path at a half-second interval, or at the
-        one whose period is to be judged; returns the media commands it sent
-        over several ticks, having checked it stayed up and showed nothing."""
+        """Starts Halvory on sound_path at a half-second interval, or at the one whose period is to be judged; returns
+        the media commands it sent over several ticks, having checked it stayed up and showed nothing."""
         hv = self.rig.start_halvory(500 if period is None else period, sound_path, traced=True)
         wpid = int(self.rig.driver('pid', hex(hv.hwnd)).split()[0])
-        # Every tick opens the file afresh: six opens are five ticks after
-        # the first, so ticking went on after whatever the first open did,
-        # at the interval, by the trace's clock.
+        # Every tick opens the file afresh: six opens are five ticks after the first, so ticking went on after
+        # whatever the first open did, at the interval, by the trace's clock.
         opens = lambda: [c for c in hv.calls() if c.command == 'MCI_OPEN']  # noqa: E731
         desktop.wait_until(lambda: len(opens()) >= 6, LONG)
         self.assertGreaterEqual(len(opens()), 6, 'ticks stopped')
-        # Judged where each tick's open fails at once: an open that takes
-        # longer than the interval (a garbage MP3 on a loaded machine) holds
-        # the ticks up. 0 is the platform's shortest period: 10 ms (Windows's
-        # clock makes it 15.6), not a tenth of a second.
+        # Judged where each tick's open fails at once: one longer than the interval (a garbage MP3 under load) holds
+        # the ticks up. 0 is the platform's shortest period: 10 ms (Windows's clock makes it 15.6), not a tenth of one.
         if period is not None:
             assert_period(self, self.timeline.ticks(hv), period / 1000.0 or 0.01, within=0.03 if period else 2.0)
         self.assertIsNone(hv.poll(), 'Halvory ended by itself:\n' + hv.tail())
@@ -79,21 +74,19 @@ class BadSoundInputs(runner.Case):
                                      ('truncated WAV header', 'truncated.wav'), ('a directory', 'folder.wav'),
                                      ('unknown extension', 'tone.xyz')):
             with self.subTest(label):
-                win = windows_path(os.path.join(self.dir, name))
-                # Where the open got as far as naming its file, the name is the
-                # setting unchanged.
-                names = mcitrace.opened_elements(self.run_with(win, *period))
-                self.assertTrue(names, 'no open named a file')
-                self.assertEqual(set(names), {win})
+                # Where the open got as far as naming its file, the name is the setting unchanged.
+                self.assert_opens_name(windows_path(os.path.join(self.dir, name)), *period)
+
+    def assert_opens_name(self, win, *period):
+        names = mcitrace.opened_elements(self.run_with(win, *period))
+        self.assertTrue(names, 'no open named a file')
+        self.assertEqual(set(names), {win})
 
     def test_259_byte_path_reaches_the_player_whole(self):
-        names = mcitrace.opened_elements(self.run_with(self.long_win))
-        self.assertTrue(names, 'no open named a file')
-        self.assertEqual(set(names), {self.long_win})
+        self.assert_opens_name(self.long_win)
 
     def test_folder_names_with_0x5c_trail_bytes_are_heard(self):
-        # 表 is 95 5C and ソ is 83 5C in code page 932: a byte-wise path walk
-        # would take their second bytes for folder separators.
+        # 表 is 95 5C and ソ is 83 5C in code page 932: a byte-wise path walk takes their second bytes for separators.
         tl = Timeline(self.rig, record=True)
         self.addCleanup(tl.stop)
         folder = os.path.join(self.dir, '表示', 'ソース')
@@ -121,31 +114,26 @@ class LifecycleFaults(runner.Case):
         # Chiming again, every second, however long the queue took to drain.
         ticks = tl.wait_ticks(hv, 5, after=t_posted)
         self.assertGreaterEqual(len(ticks), 5, 'no chime after the cycles')
-        # Each of the hundred pauses stopped and closed the sound, ticks
-        # among them: judged up to the last tick's play (a tick's restart
-        # after it may be under way), which came after them all (a timer
-        # ticks only once the queue is empty).
+        # Each of the hundred pauses stopped and closed the sound, ticks among them: judged up to the last tick's play
+        # (a restart after it may be under way), which came after them all (a timer ticks only when the queue is empty).
         calls = hv.calls()[mark:]
-        # Every step, a tick's or a pause's, begins with its stop: what comes
-        # before the first is the rest of a tick's restart that was under
-        # way at the mark, which its one thread finished first.
+        # Every step, a tick's or a pause's, begins with its stop: what comes before the first is the rest of a tick's
+        # restart that was under way at the mark, which its one thread finished first.
         calls = calls[[c.command for c in calls].index('MCI_STOP'):]
         calls = calls[:calls.index([r for r in mcitrace.restarts(calls) if r.play][-1].play) + 1]
         assert_commands(self, calls, [TICKS, STOP] * 100 + [TICKS], 'the hundred pauses')
         self.assertEqual(desktop.wait_tray(self.rig, 'running')[0], 'running')
         self.assertIsNone(hv.poll(), 'Halvory ended by itself:\n' + hv.tail())
         assert_period(self, ticks, 1.0)
-        # Heard, not just asked for: the 700 Hz tone after the cycles. A
-        # dropout inside a 0.3 s tone (seen under heavy load) is not a second
-        # chime: pieces closer than a quarter second are one.
+        # Heard, not just asked for: the 700 Hz tone after the cycles. A dropout inside a 0.3 s tone (seen under heavy
+        # load) is not a second chime: pieces closer than a quarter second are one.
         after = [s for s in tl.heard(t_posted, merge_gap=0.25) if near(s.pitch, 700, 100 / 700)]
         self.assertGreaterEqual(len(after), 4, tl.heard(t_posted))
         faults.assert_ends_with_0(self, hv, hv.exit())
 
     def test_close_request_while_an_mp3_plays_ends_with_code_0(self):
-        # A close request from outside sends no stop to the player, so the
-        # device is still open when the loop ends; the process must still
-        # end normally rather than die tearing the MPEG player down.
+        # A close request from outside sends no stop to the player, so the device is still open when the loop ends; the
+        # process must still end normally rather than die tearing the MPEG player down.
         mp3 = audio.make_mp3(os.path.join(self.folder(), 'long.mp3'), 660, 3.0)
         hv = self.rig.start_halvory(1000, windows_path(mp3), traced=True)
         self.assertTrue(self.timeline.wait_ticks(hv, 1, timeout=15))
@@ -153,8 +141,7 @@ class LifecycleFaults(runner.Case):
         mark = self.timeline.mark(hv)
         self.rig.post(hv.hwnd, WM_CLOSE)
         code = hv.wait(25)
-        # After the request (a tick may still come first), the device the
-        # last open left is stopped and closed, and nothing follows.
+        # After the request (a tick may still come first), the device the last open left is stopped and closed, alone.
         calls = hv.calls()
         last = mcitrace.restarts(calls)[-1]
         start = calls.index(last.open) + 2
@@ -162,11 +149,9 @@ class LifecycleFaults(runner.Case):
         self.assertGreaterEqual(start, mark, 'the last restart came after the request:\n' + mcitrace.describe(calls[-6:]))
         self.assertEqual({c.device for c in ending}, {last.open.opened}, mcitrace.describe(ending))
         if ending and ending[0].command == 'MCI_STOP' and ending[0].rc is None:
-            # Wine 10's MPEG player, stopped while it still decodes, now and
-            # then never returns (two threads of its own wait on each other;
-            # no command the program may send avoids it). Nothing can follow
-            # on the program's one thread: a second one ends it at its
-            # deadline, with the run's code, and no sooner.
+            # Wine 10's MPEG player, stopped while it still decodes, now and then never returns (two threads of its own
+            # wait on each other; no command the program may send avoids it). Nothing can follow on the program's one
+            # thread: a second one ends it at its deadline, with the run's code, and no sooner.
             assert_commands(self, ending, [('MCI_STOP',)], 'after the request, a stop that never returned')
             self.assertIsNotNone(code, 'no deadline ended Halvory: ' + hv.how())
             self.assertGreaterEqual(hv.ended_at, self.timeline.at(ending[0]) + STOP_DEADLINE,
@@ -177,9 +162,8 @@ class LifecycleFaults(runner.Case):
         faults.assert_ends_with_0(self, hv, code)
 
     def test_two_starts_at_once_leave_one_instance(self):
-        # Both look for the other's window before either has made its own;
-        # the instance lock lets one run. Over several rounds: the other ends
-        # at once with 0, one window remains, and it ends with 0 when closed.
+        # Both look for the other's window before either has made its own; the instance lock lets one run. Over several
+        # rounds: the other ends at once with 0, one window remains, and it ends with 0 when closed.
         r = self.rig
         r.store(3600000, windows_path(os.path.join(r.tmp, 'none.wav')))
 
@@ -194,8 +178,7 @@ class LifecycleFaults(runner.Case):
             with self.subTest(round=round_):
                 loser, winner = race()
                 if loser.poll() and not loser.reached_our_class():
-                    # Ended by Wine before our code got as far as its one
-                    # path to a failure code: the round raced nothing.
+                    # Ended by Wine before our code reached its one path to a failure code: the round raced nothing.
                     said('relaunched: round %d of the two starts, in which one %s before it registered its window '
                          'class; its log ends:\n%s' % (round_, loser.how(), loser.tail()))
                     r.close_leftovers()
@@ -208,9 +191,8 @@ class LifecycleFaults(runner.Case):
                 r.post(running[0].hwnd, WM_CLOSE)
                 self.assertEqual(winner.wait(LONG), 0, winner.how())
             r.end_all()
-        # The lock alone keeps a start out, whichever way the starts fall:
-        # held from outside, with no window of ours anywhere, a start ends
-        # at once with 0 and makes none.
+        # The lock alone keeps a start out, whichever way the starts fall: held from outside, with no window of ours
+        # anywhere, a start ends at once with 0 and makes none.
         with self.subTest('the lock held from outside'):
             r.driver('hold', 'Local\\' + MAIN_CLASS)
             windows, code = r.main_windows_while(r.run_halvory())
@@ -241,8 +223,7 @@ BELL_SECONDS = 3.0      # the shipped Orvel.mp3 has rung out within this
 
 
 class DefaultSetup(runner.Case):
-    """A first start as a user makes it: no settings stored, started from the
-    folder the release was unpacked into, with the Orvel.mp3 shipped there."""
+    """A first start as a user makes it: no settings, from the folder the release (with its Orvel.mp3) unpacked into."""
     record = True
 
     def test_default_chime_is_heard_every_ten_seconds(self):
@@ -250,19 +231,16 @@ class DefaultSetup(runner.Case):
         mp3 = os.path.join(self.rig.exe_dir, 'Orvel.mp3')
         self.assertGreater(os.path.getsize(mp3), 10000)
         hv = self.rig.start_halvory(cwd=self.rig.exe_dir, traced=True)
-        # Chimes are 10 s apart: pieces of one bell split by a dropout of a
-        # loaded machine are one chime.
+        # Chimes are 10 s apart: pieces of one bell split by a dropout of a loaded machine are one chime.
         bells = lambda: tl.heard(hv.started, merge_gap=1.0)  # noqa: E731
         desktop.wait_until(lambda: len(tl.ticks(hv)) >= 3 and len(bells()) >= 2 or hv.poll() is not None,
                            3 * 10.0 + LONG, 1.0)
         ticks, counted = tl.ticks(hv), time.monotonic()
-        # The exit's stop once the bell has played out (see faults.py: Wine
-        # 10's MPEG device hangs in stops soon after a play).
+        # The exit's stop after the bell rang out (faults.py: Wine 10's MPEG device hangs in stops soon after a play).
         if ticks:
             tl.recorder.wait(tl.place(ticks[-1]) + BELL_SECONDS + LATE)
         code = hv.exit()
-        # Every ten seconds from the start, on the trace's clock, and heard
-        # no sooner.
+        # Every ten seconds from the start, on the trace's clock, and heard no sooner.
         self.assertTrue(ticks, 'nothing played')
         assert_not_before(self, ticks[0], hv.started + 10.0, 'the first chime came early')
         self.assertTrue(bells() and bells()[0].start >= tl.place(hv.started + 10.0), 'a bell before ten seconds')
@@ -271,24 +249,19 @@ class DefaultSetup(runner.Case):
         self.assertTrue(heard, bells())
         self.assertTrue(0.5 < heard[0].end - heard[0].start < BELL_SECONDS, 'a bell of a few seconds at most')
         self.assertEqual(self.rig.reg_get('Wait'), 'nokey', 'nothing is stored until OK')
-        # A tick's stop to the MPEG device that never returned (seen under
-        # load on the emulated 32-bit exe) ends the chimes.
+        # A tick's stop to the MPEG device that never returned (seen under load, emulated 32-bit) ends the chimes.
         with faults.judge(self, 'a bell every ten seconds', of=hv, until=counted):
             assert_period(self, ticks, 10.0, gaps=2)
             self.assertGreaterEqual(len(heard), 2, bells())
         faults.assert_ends_with_0(self, hv, code)
 
     def test_dlls_planted_beside_the_exe_never_run_in_it(self):
-        # Windows takes a DLL that is not one of its KnownDLLs from the exe's
-        # folder first, and Wine does too for a name it is told to prefer
-        # native. Planted beside the exe: winmm, which Halvory uses, and the
-        # media drivers winmm loads by name for a WAV (mciwave), a MIDI file
-        # (mciseq) and an MP3 (mciqtz32). Left out: comctl32, which Halvory
-        # uses too, and the other names the platform's own DLLs import
-        # (imm32, uxtheme, version, msacm32): Wine resolves the imports of its
-        # builtin DLLs in the program's folder as well, where Windows takes a
-        # KnownDLL's imports from the system alone, so their mark would blame
-        # Halvory for Wine.
+        # Windows takes a DLL that is not one of its KnownDLLs from the exe's folder first, and Wine does too for a name
+        # it is told to prefer native. Planted beside the exe: winmm, which Halvory uses, and the media drivers winmm
+        # loads by name for a WAV (mciwave), a MIDI file (mciseq) and an MP3 (mciqtz32). Left out: comctl32, which
+        # Halvory uses too, and the other names the platform's own DLLs import (imm32, uxtheme, version, msacm32): Wine
+        # resolves the imports of its builtin DLLs in the program's folder as well, where Windows takes a KnownDLL's
+        # imports from the system alone, so their mark would blame Halvory for Wine.
         r, tl = self.rig, self.timeline
         d = os.path.join(self.folder(), 'Downloads')
         os.makedirs(d)
@@ -298,8 +271,7 @@ class DefaultSetup(runner.Case):
             shutil.copy(os.path.join(r.tools, 'tests', 'planted.dll'), os.path.join(d, name + '.dll'))
         env = mcitrace.trace_env(r.env)
         env['WINEDLLOVERRIDES'] += ';%s=n,b' % ','.join(planted)
-        # The MP3 first: its device is then stopped by a tick long after its
-        # play, never soon after one (see faults.py).
+        # The MP3 first: its device is then stopped by a tick long after its play, never soon after one (see faults.py).
         wav = audio.make_tone(os.path.join(d, 'bell.wav'), 520, 0.3)
         kinds = [('MPEGVIDEO', audio.make_mp3(os.path.join(d, 'bell.mp3'), 780, 0.5), 780), ('WAVEAUDIO', wav, 520),
                  ('SEQUENCER', audio.make_midi(os.path.join(d, 'tune.mid')), None)]
@@ -312,24 +284,20 @@ class DefaultSetup(runner.Case):
                         found[name.lower()] = f.read()
                     os.remove(os.path.join(d, name))
             return found
-        # The controls: the minimal chime program imports winmm.dll by name,
-        # and its winmm loads the wave driver by name. Beside the planted
-        # copies and under the same overrides, it must load the planted
-        # winmm, and with winmm its own, the planted wave driver; if it does
-        # not, this rig plants nothing and "no mark" below proves nothing.
+        # The controls: the minimal chime program imports winmm.dll by name, and its winmm loads the wave driver by
+        # name. Beside the planted copies and under the same overrides, it must load the planted winmm, and with winmm
+        # its own, the planted wave driver; if it does not, this rig plants nothing and "no mark" below proves nothing.
         chime = shutil.copy(os.path.join(r.tools, 'tests', 'chime.exe'), d)
         for names, mark in ((planted, 'winmm.dll.loaded'), (planted[1:], 'mciwave.dll.loaded')):
             overrides = dict(env, WINEDLLOVERRIDES=r.env['WINEDLLOVERRIDES'] + ';%s=n,b' % ','.join(names))
             control = r.start_exe(chime, '500', windows_path(wav), cwd=d, env=overrides, name='control')
 
             def marked():
-                # The mark's text, not its file: the file is made before it
-                # is written, and the control is killed once it has seen it.
-                try:
-                    with open(os.path.join(d, mark), errors='replace') as f:
-                        return 'chime.exe' in f.read()
-                except OSError:
-                    return False
+                # The mark's text, not its file: the file is made before it is written, and the control is killed once
+                # it has seen it.
+                with contextlib.suppress(OSError), open(os.path.join(d, mark), errors='replace') as f:
+                    return 'chime.exe' in f.read()
+                return False
             desktop.wait_until(lambda: marked() or control.poll() is not None, LONG)
             how = control.how()
             control.end()

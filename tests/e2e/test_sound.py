@@ -1,11 +1,7 @@
-"""The sound player on Wine's real media control interface: what is heard
-(recorded from the rig's sink) and which commands were sent (Wine's trace).
-
-One stage process runs the whole scene once, with the recorder on; the cases
-below each judge one part of it. Every test sound has its own pitch, so the
-recording tells which file (and which part of a file) was playing. Each step
-waits for what it is to be heard, on the recording's clock, before the next.
-"""
+"""The sound player on Wine's real media control interface: what is heard (recorded from the rig's sink) and which
+commands were sent (Wine's trace). One stage process runs the whole scene once, with the recorder on; the cases
+below each judge one part of it. Every test sound has its own pitch, so the recording tells which file (and which
+part of a file) was playing. Each step waits for what it is to be heard, on the recording's clock, before the next."""
 import os
 import time
 import unittest
@@ -40,9 +36,7 @@ class Scene:
 
 
 def setUpModule():
-    rig = runner.RIG
-    d = rig.tmp
-    f = Scene.files
+    rig, d, f = runner.RIG, runner.RIG.tmp, Scene.files
     f['short'] = audio.make_tone(os.path.join(d, 'short.wav'), SHORT_HZ, 0.4)
     f['other'] = audio.make_tone(os.path.join(d, 'other.wav'), OTHER_HZ, 0.4)
     f['long'] = audio.make_two_part_tone(os.path.join(d, 'long.wav'), FIRST_PART_HZ, SECOND_PART_HZ,
@@ -58,61 +52,45 @@ def setUpModule():
     Scene.stage = stage = Stage(rig, traced=True, name='sound')
     rec = tl.recorder
 
-    def step(name, command, path=None):
+    def step(name, command, path=None, heard=None, recorded=None):
+        """Runs a step, then waits until its sound has been heard for `heard` seconds, or until the recording holds
+        `recorded` seconds more after its answer."""
         if path:
             stage.set_path(path)
         Scene.order.append(name)
         Scene.answered[name] = stage.cmd(command)
         Scene.sent[name] = stage.sent
         Scene.devices[name] = stage.device()
-
-    def recorded(name, seconds):
-        """Until the recording holds `seconds` more after the step's answer."""
-        rec.wait(tl.place(Scene.answered[name]) + seconds)
-
-    def heard_for(name, seconds):
-        """Until the step's sound has been heard for `seconds`."""
-        sound = tl.wait_heard(Scene.sent[name], SHORT)
-        rec.wait((sound.start if sound else tl.place(Scene.answered[name])) + seconds)
+        if heard is not None:
+            sound = tl.wait_heard(Scene.sent[name], SHORT)
+            rec.wait((sound.start if sound else tl.place(Scene.answered[name])) + heard)
+        elif recorded is not None:
+            rec.wait(tl.place(Scene.answered[name]) + recorded)
 
     try:
-        step('first-stop', 'stop')
-        recorded('first-stop', 0.1)
-        step('short', 'start', f['short'])
-        heard_for('short', 0.8)
-        step('short-again', 'restart')
-        heard_for('short-again', 0.8)
-        step('other', 'restart', f['other'])
-        heard_for('other', 0.8)
-        # Into the second part, with more of it left than a stop lets play
-        # out (Wine plays the queued buffers, 0.35-0.7 s here, before the
-        # stop returns).
-        step('long', 'restart', f['long'])
-        heard_for('long', PART_SECONDS + 0.8)
+        step('first-stop', 'stop', recorded=0.1)
+        step('short', 'start', f['short'], heard=0.8)
+        step('short-again', 'restart', heard=0.8)
+        step('other', 'restart', f['other'], heard=0.8)
+        # Into the second part, with more of it left than a stop lets play out (Wine plays the queued buffers,
+        # 0.35-0.7 s here, before the stop returns).
+        step('long', 'restart', f['long'], heard=PART_SECONDS + 0.8)
         # The restart follows the cut play with no silence to tell them apart.
-        step('long-again', 'restart')
-        recorded('long-again', PART_SECONDS + 1.2)
-        # Right after a sound that would be heard again if a failed open
-        # played the file before it. With an icon of the stage's, the
-        # desktop shows its taskbar: a window the list must see (the pointer
-        # away from the icon, whose tooltip would be another).
+        step('long-again', 'restart', recorded=PART_SECONDS + 1.2)
+        # Right after a sound that would be heard again if a failed open played the file before it. With the stage's
+        # icon the desktop shows its taskbar, a window the list must see (the pointer off the icon: no tooltip).
         stage.cmd('add')
         desktop.xdotool(rig, 'mousemove', 10, 10)
         Scene.stage_pid = int(rig.driver('pid', hex(stage.hwnd)).split()[0])
         Scene.windows_before = desktop.top_windows(rig, visible=True)
-        step('missing', 'restart', f['missing'])
-        recorded('missing', 0.9)
-        step('unknown', 'restart', f['unknown'])
-        recorded('unknown', 0.9)
+        step('missing', 'restart', f['missing'], recorded=0.9)
+        step('unknown', 'restart', f['unknown'], recorded=0.9)
         Scene.windows_after = desktop.top_windows(rig, visible=True)
         stage.cmd('remove')
-        step('midi', 'restart', f['midi'])
-        recorded('midi', 0.4)
-        # The MP3 last: Wine 10's MPEG device can hang in a stop, which then
-        # holds up only what comes after it; and its stop once it has played
-        # out (see faults.py: the hangs were seen in stops soon after a play).
-        step('mp3', 'restart', f['mp3'])
-        heard_for('mp3', 2.0)
+        step('midi', 'restart', f['midi'], recorded=0.4)
+        # The MP3 last: Wine 10's MPEG device can hang in a stop, which then holds up only what comes after it; and
+        # its stop once it has played out (see faults.py: the hangs were seen in stops soon after a play).
+        step('mp3', 'restart', f['mp3'], heard=2.0)
         try:
             step('last-stop', 'stop')
         except AssertionError as e:
@@ -141,8 +119,7 @@ def sent(name):
 
 
 def sound_after(name):
-    """The first sound that began after a step's command was sent and before
-    the next step's was."""
+    """The first sound that began after a step's command was sent and before the next step's was."""
     following = Scene.order[Scene.order.index(name) + 1:]
     until = sent(following[0]) if following else float('inf')
     return next((s for s in Scene.sounds if sent(name) <= s.start < until), None)
@@ -167,16 +144,14 @@ class Heard(unittest.TestCase):
         self.assertTrue(all(s.start >= sent('short') for s in Scene.sounds), Scene.sounds)
 
     def test_restart_plays_the_file_again_from_its_beginning(self):
-        # Judged by what is heard, in order: the long file's first part, its
-        # second part, its first part again right after the restart, then
-        # its second part. A loaded machine may start a play late, or leave
-        # no silence between the cut play and the new one: neither matters.
+        # Judged by what is heard, in order: the long file's first part, its second part, its first part again right
+        # after the restart, then its second part. A loaded machine may start a play late, or leave no silence
+        # between the cut play and the new one: neither matters.
         first = sound_after('long')
         self.assertIsNotNone(first, 'the long file was not heard')
         start, restart = first.start, sent('long-again')
         self.assertTrue(near(pitch(start + 0.1, start + 0.6), FIRST_PART_HZ), 'its first part')
-        # The scene restarts it into its second part, long before that
-        # part could end; a restart sent later tells nothing.
+        # The scene restarts it into its second part, long before that part could end; a later one tells nothing.
         if not start + PART_SECONDS + 0.15 < restart < start + PART_SECONDS + SECOND_PART_SECONDS - 1.0:
             step_too_late('the scene restarted the long file %.2f s after it was heard (%.2f s): '
                           'not into its second part, before it could end' % (restart - start, start))
@@ -188,8 +163,7 @@ class Heard(unittest.TestCase):
         self.assertTrue(back, 'its first part after the restart: %s' % track)
         again = back[0]
         self.assertGreaterEqual(again, restart - 0.05, 'the first part came back before the restart')
-        # ... well before the second part could have played to its end: it
-        # was cut off.
+        # ... well before the second part could have played to its end: it was cut off.
         self.assertLess(again - (start + PART_SECONDS), SECOND_PART_SECONDS - 1.0,
                         'the second part played to its end (%.2f s)' % (again - start - PART_SECONDS))
         self.assertTrue(near(pitch(again + 0.1, again + 0.6), FIRST_PART_HZ), 'the first part again')
@@ -204,9 +178,8 @@ class Heard(unittest.TestCase):
         self.assertTrue(near(freq, MP3_HZ), 'heard %s Hz' % freq)
 
     def test_missing_and_unknown_files_play_nothing_and_show_nothing(self):
-        # The long file was playing when the missing one was asked for: the
-        # stop lets its queued end play out, then nothing starts until the
-        # next file, and its first part is not heard again.
+        # The long file was playing when the missing one was asked for: the stop lets its queued end play out, then
+        # nothing starts until the next file, and its first part is not heard again.
         begun = [s for s in Scene.sounds if sent('missing') <= s.start < sent('midi')     # the end, broken up
                  and not (near(s.pitch, SECOND_PART_HZ) and s.start < sent('missing') + 0.7)]  # by a dropout
         self.assertEqual([], begun, 'something started')
@@ -224,11 +197,9 @@ class Commands(unittest.TestCase):
                          mcitrace.describe([call]))
 
     def steps(self):
-        """The traced calls cut into the scene's steps, once they are what
-        the steps send, in order: a stop and a close for the first stop, an
-        open and a play for the start, a restart for each of the others, and
-        a stop and a close for the last stop (the stop alone when it never
-        returned)."""
+        """The traced calls cut into the scene's steps, once they are what the steps send, in order: a stop and a
+        close for the first stop, an open and a play for the start, a restart for each of the others, and a stop and
+        a close for the last stop (the stop alone when it never returned)."""
         expected = [{'first-stop': STOP, 'short': ('MCI_OPEN', 'MCI_PLAY'),
                      'last-stop': STOP[:1] if Scene.stuck else STOP}.get(name, TICK) for name in Scene.order]
         assert_commands(self, Scene.calls, expected, 'the scene\'s commands')
@@ -238,8 +209,7 @@ class Commands(unittest.TestCase):
         return steps
 
     def expect_open_and_play(self, name, driver):
-        """The step's open names its file alone; its play goes to the device
-        the open made, or after a failed open to the id the player holds."""
+        """Its open names its file alone; its play goes to the device opened, or after a failed open to the id held."""
         open_, play = self.steps()[name][-2:]
         self.expect(open_, 'MCI_OPEN', 0, MCI_OPEN_ELEMENT)
         self.assertEqual(windows_path(Scene.files[{'short-again': 'short', 'long-again': 'long'}.get(name, name)]),
@@ -251,9 +221,8 @@ class Commands(unittest.TestCase):
         return open_, play
 
     def test_the_trace_is_on_the_test_clock(self):
-        # Wine's timestamps, carried by the measured offset, put every step's
-        # commands between the instant it was sent and its answer; a stamp
-        # is Wine's tick count, which may be up to mcitrace.STAMP behind.
+        # Wine's timestamps, carried by the measured offset, put every step's commands between the instant it was
+        # sent and its answer; a stamp is Wine's tick count, which may be up to mcitrace.STAMP behind.
         for name, calls in self.steps().items():
             with self.subTest(name):
                 for call in calls:
@@ -268,9 +237,8 @@ class Commands(unittest.TestCase):
         stop, close = steps['first-stop']
         self.expect(stop, 'MCI_STOP', 0, MCI_WAIT)
         self.expect(close, 'MCI_CLOSE', 0, MCI_WAIT)
-        # The start: an open naming the file alone, then a notified play to
-        # the device it opened, which is the id the player keeps. A restart:
-        # stop and close (waiting) of that device, a fresh open and play.
+        # The start: an open naming the file alone, then a notified play to the device it opened, which is the id the
+        # player keeps. A restart: stop and close (waiting) of that device, a fresh open and play.
         previous = None
         for name in ('short', 'short-again', 'other', 'long', 'long-again'):
             if previous:
@@ -281,8 +249,7 @@ class Commands(unittest.TestCase):
             open_, play = self.expect_open_and_play(name, 'WAVEAUDIO')
             self.assertEqual((0, 0), (open_.rc, play.rc), name)
             previous = play.device
-        # After files that failed to open, the stop and close go to whatever
-        # id the last open left; the MP3 opens on the MPEG device.
+        # After failed opens, the stop and close go to whatever id the last open left; the MP3 opens on the MPEG device.
         for name, before in (('midi', 'unknown'), ('mp3', 'midi')):
             stop, close = steps[name][:2]
             self.expect(stop, 'MCI_STOP', Scene.devices[before], MCI_WAIT)
@@ -299,8 +266,7 @@ class Commands(unittest.TestCase):
             self.assertEqual((0, 0), (stop.rc, close.rc))
 
     def test_path_change_is_taken_by_the_next_start_alone(self):
-        # Between the play of the old file and the open of the new one come
-        # only the restart's stop and close: nothing reacts to the change.
+        # Between the old file's play and the new one's open come only the restart's stop and close: nothing reacts.
         other = self.steps()['other']
         self.assertEqual(['MCI_STOP', 'MCI_CLOSE', 'MCI_OPEN', 'MCI_PLAY'], [c.command for c in other])
         self.assertEqual(windows_path(Scene.files['other']), other[2].element)
@@ -308,8 +274,7 @@ class Commands(unittest.TestCase):
     def test_midi_goes_to_the_sequencer_and_bad_files_fail_quietly(self):
         open_, play = self.expect_open_and_play('midi', 'SEQUENCER')
         self.assertEqual((0, 0), (open_.rc, play.rc))
-        # A missing file: the open fails; the play goes to whatever id the
-        # player holds, and so do the next stop and close.
+        # A missing file: the open fails; the play, and the next stop and close, go to whatever id the player holds.
         for name, driver in (('missing', 'any'), ('unknown', None)):
             open_, play = self.expect_open_and_play(name, driver)
             self.assertNotEqual(0, open_.rc, '%s: the open succeeded' % name)

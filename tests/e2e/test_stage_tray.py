@@ -1,9 +1,6 @@
-"""The program's tray code, in the stage program (tests/tools/soundtray.cpp),
-on Wine's real taskbar, seen in screenshots of the virtual desktop: after
-every call the icon is looked for by its picture, wherever the desktop
-shows it (desktop.find_tray_icon). Tray calls are slow under Wine, so the
-whole life of the icon is one case.
-"""
+"""The program's tray code, in the stage program (tests/tools/soundtray.cpp), on Wine's real taskbar, seen in
+screenshots of the virtual desktop: after every call the icon is looked for by its picture, wherever the desktop shows
+it (desktop.find_tray_icon). Tray calls are slow under Wine, so the whole life of the icon is one case."""
 import desktop
 import runner
 from rig import SHORT, Stage
