@@ -1,12 +1,7 @@
 #!/usr/bin/env python3
-"""Takes the README's pictures from the real program under Wine, each
-cropped: docs/img/tray-running.png, tray-paused.png and menu.png, then the
-settings dialog, a warning box and the file chooser (dialog.png,
-warning.png, chooser.png).
-
-    scripts/screenshots.py [--build build] [--out docs/img]
-
-Uses a rig of its own (BUILD/shots-rig) and brings it down at the end.
+"""Takes the README's pictures from the real program under Wine, each cropped, into --out (docs/img):
+tray-running.png, tray-paused.png and menu.png, then the settings dialog, a warning box and the file chooser
+(dialog.png, warning.png, chooser.png). Uses a rig of its own (BUILD/shots-rig) and brings it down at the end.
 """
 import argparse
 import os
@@ -23,10 +18,11 @@ from resources import IDC_BROWSE, IDC_MINUTES, IDCANCEL, IDOK, IDM_PAUSE, IDM_RE
 SCALE = 3   # the tray is tiny at 1024x768; enlarged without smoothing
 
 
-def crop(shot, path, x, y, w, h, scale=1):
-    """A region of a screenshot to a PNG, enlarged without smoothing."""
-    subprocess.check_call(['convert', shot.path, '-crop', '%dx%d+%d+%d' % (w, h, x, y), '+repage',
-                           '-filter', 'point', '-resize', '%d%%' % (scale * 100), path])
+def snap(rig, path, rect, scale=1, shot=None):
+    """A rect of a screenshot (of shot, else one once the rect holds still) to a PNG, enlarged without smoothing."""
+    left, top, right, bottom = rect
+    subprocess.check_call(['convert', (shot or desktop.still_shot(rig, rect)).path, '-crop', '%dx%d+%d+%d' % (
+        right - left, bottom - top, left, top), '+repage', '-filter', 'point', '-resize', '%d%%' % (scale * 100), path])
     print(path)
 
 
@@ -47,43 +43,25 @@ def main():
 
 def tray(rig, out):
     hv = rig.start_halvory(3600000, cwd=rig.build)
-    look, centre, shot = desktop.wait_tray(rig, 'running', 15)
-    if look != 'running':
-        raise SystemExit('the running icon did not show (%s)' % shot)
-    cx, cy = centre
-    # The icon and a little of its neighbourhood.
-    area = (cx - 70, cy - 14, 80, 24)
-    crop(desktop.still_shot(rig, region(*area)), os.path.join(out, 'tray-running.png'), *area, SCALE)
-
-    hv.command(IDM_PAUSE)
-    if desktop.wait_tray(rig, 'paused', 15)[0] != 'paused':
-        raise SystemExit('the paused icon did not show')
-    crop(desktop.still_shot(rig, region(*area)), os.path.join(out, 'tray-paused.png'), *area, SCALE)
-    hv.command(IDM_RESUME)
+    for look, command in (('running', IDM_PAUSE), ('paused', IDM_RESUME)):
+        shown, centre, shot = desktop.wait_tray(rig, look, 15)
+        if shown != look:
+            raise SystemExit('the %s icon did not show (%s)' % (look, shot))
+        cx, cy = centre     # the icon and a little of its neighbourhood
+        snap(rig, os.path.join(out, 'tray-%s.png' % look), (cx - 70, cy - 14, cx + 10, cy + 10), SCALE)
+        hv.command(command)
     desktop.wait_tray(rig, 'running', 15)
-
-    # The menu as a user opens it, by a real right click on the icon, and
-    # as it read its items: the pointer off both, no tooltip, no highlight.
+    # The menu as a user opens it, by a real right click on the icon, and as it read its items: the pointer off both,
+    # no tooltip, no highlight; the icon below it.
     menu = desktop.open_tray_menu(rig)
     left, top, right, _ = menu.rect
-    # The menu with the icon below it.
-    x0, y0 = max(0, left - 10), max(0, top - 10)
-    crop(menu.shot, os.path.join(out, 'menu.png'), x0, y0,
-         min(menu.shot.w, max(right, cx + 10)) - x0, min(menu.shot.h, cy + 12) - y0, SCALE)
+    snap(rig, os.path.join(out, 'menu.png'), (max(0, left - 10), max(0, top - 10),
+                                              min(menu.shot.w, max(right, cx + 10)), min(menu.shot.h, cy + 12)),
+         SCALE, menu.shot)
     menu.key('Escape')
     desktop.wait_until(lambda: not desktop.top_windows(rig, cls=desktop.MENU_CLASS, visible=True), 10)
     if hv.exit(30) is None:
         raise SystemExit('Halvory did not exit')
-
-
-def region(x, y, w, h):
-    return x, y, x + w, y + h
-
-
-def crop_window(dlg, path):
-    """A window once it has been drawn."""
-    left, top, right, bottom = rect = dlg.info()['rect']
-    crop(desktop.still_shot(dlg.rig, rect), path, left, top, right - left, bottom - top)
 
 
 def dialog(rig, out):
@@ -94,22 +72,17 @@ def dialog(rig, out):
     audio.make_tone(os.path.join(folder, 'bell.wav'), 880, 0.3)
     open(os.path.join(folder, 'readme.txt'), 'w').close()
     hv = rig.start_halvory(5400000, 'C:\\Sounds\\chime.wav', cwd=folder)
-    # Opened as a user opens it: from the tray menu.
-    desktop.open_tray_menu(rig).choose(IDM_SETTINGS)
+    desktop.open_tray_menu(rig).choose(IDM_SETTINGS)    # opened as a user opens it: from the tray menu
     dlg = desktop.wait_dialog(rig)
     desktop.xdotool(rig, 'mousemove', 5, 5)     # no hover highlight in the picture
-    crop_window(dlg, os.path.join(out, 'dialog.png'))
-
+    snap(rig, os.path.join(out, 'dialog.png'), dlg.info()['rect'])
     dlg.set_text(IDC_MINUTES, '75')
-    dlg.command(IDOK)
-    box = dlg.wait_box()
-    crop_window(box, os.path.join(out, 'warning.png'))
-    box.close_by(IDOK)
-
-    dlg.command(IDC_BROWSE)
-    chooser = dlg.wait_box()
-    crop_window(chooser, os.path.join(out, 'chooser.png'))
-    chooser.close_by(IDCANCEL)
+    # OK with 75 minutes brings a warning box; then the file chooser.
+    for command, name, closer in ((IDOK, 'warning.png', IDOK), (IDC_BROWSE, 'chooser.png', IDCANCEL)):
+        dlg.command(command)
+        box = dlg.wait_box()
+        snap(rig, os.path.join(out, name), box.info()['rect'])
+        box.close_by(closer)
     dlg.close_by(IDCANCEL)
     if hv.close() is None:
         raise SystemExit('Halvory did not close')
