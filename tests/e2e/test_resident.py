@@ -143,7 +143,7 @@ class Resident(runner.Case):
         tl.recorder.wait(tl.place(looked) + 2 * INTERVAL + 0.5)
         # Pause stops the sound after the click (ticks may come before it), and nothing plays after it; then it shows
         # the paused look: its close (sent once the stop had returned) came before the look was seen.
-        calls = hv.calls()[mark:]
+        calls = tl.since(hv, mark)
         assert_commands(self, calls, [TICKS, STOP], 'the pause')
         self.assertLess(tl.at(calls[-1]), looked, 'the paused look showed before the sound was stopped')
         # Heard: the 6 s chime was playing when Pause was chosen (each tick restarts it, which may leave a short gap:

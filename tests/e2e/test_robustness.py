@@ -116,10 +116,7 @@ class LifecycleFaults(runner.Case):
         self.assertGreaterEqual(len(ticks), 5, 'no chime after the cycles')
         # Each of the hundred pauses stopped and closed the sound, ticks among them: judged up to the last tick's play
         # (a restart after it may be under way), which came after them all (a timer ticks only when the queue is empty).
-        calls = hv.calls()[mark:]
-        # Every step, a tick's or a pause's, begins with its stop: what comes before the first is the rest of a tick's
-        # restart that was under way at the mark, which its one thread finished first.
-        calls = calls[[c.command for c in calls].index('MCI_STOP'):]
+        calls = tl.since(hv, mark)
         calls = calls[:calls.index([r for r in mcitrace.restarts(calls) if r.play][-1].play) + 1]
         assert_commands(self, calls, [TICKS, STOP] * 100 + [TICKS], 'the hundred pauses')
         self.assertEqual(desktop.wait_tray(self.rig, 'running')[0], 'running')

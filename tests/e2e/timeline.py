@@ -36,6 +36,16 @@ class Timeline:
         begins). To tell a command's effect from what came just before it, where the stamps cannot (mcitrace.STAMP)."""
         return len(program.calls())
 
+    def since(self, program, mark):
+        """The calls after a mark taken while the program ran, less the rest of a tick's restart that was under way
+        at it: the trace before the mark ends partway through one, and its one thread finishes it first."""
+        calls = program.calls()
+        done, rest = [c.command for c in calls[:mark]], calls[mark:]
+        for k in range(1, len(TICK)):
+            if tuple(done[-k:]) == TICK[:k] and tuple(c.command for c in rest[:len(TICK) - k]) == TICK[k:]:
+                return rest[len(TICK) - k:]
+        return rest
+
     def ticks(self, program, after=0.0):
         """When the program's restarts of the sound after an instant began: a timer tick's first command, its stop."""
         return [t for t in (self.at(r.stop) for r in mcitrace.restarts(program.calls())) if t > after]
