@@ -114,10 +114,11 @@ TEST(Validate, NumberTextTakesAsciiAndFullWidthDigitsOnly)
         ConvertNumberText(c.text, &entry);
         EXPECT_EQ(c.converted, entry.converted);
         EntryFailure failure;
-        if (c.converted && c.value)
+        if (c.converted && c.value) {
             EXPECT_EQ(c.value, entry.value);
-        else if (c.converted)
+        } else if (c.converted) {
             EXPECT_FALSE(CheckNumberEntry(ENTRY_HOURS, &entry, &failure));
+        }
     }
 }
 
