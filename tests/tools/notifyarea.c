@@ -63,23 +63,17 @@ static LRESULT CALLBACK AreaWndProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
     if (message == WM_COPYDATA) {
         const COPYDATASTRUCT *data = (const COPYDATASTRUCT *)lParam;
         static const char *const actions[] = {"add", "modify", "delete"};
-        BOOL taken;
+        BOOL taken = data->dwData != NIM_ADD && g_held;
         if (data->dwData > NIM_DELETE)
             return FALSE;
-        if (data->dwData == NIM_ADD) {
-            taken = FALSE;
-            if (g_held) {
-                /* a second icon of the same window and id: refused */
-            } else if (!g_taking) {
-                g_held = InterlockedExchange(&g_landing, 0);
-            } else {
+        if (data->dwData == NIM_ADD && !g_held) { /* a second icon of the same window and id stays refused */
+            if (g_taking)
                 taken = g_held = TRUE;
-            }
-        } else {
-            taken = g_held;
-            if (data->dwData == NIM_DELETE)
-                g_held = 0;
+            else
+                g_held = InterlockedExchange(&g_landing, 0);
         }
+        if (data->dwData == NIM_DELETE)
+            g_held = 0;
         Say(actions[data->dwData], Look(data), taken ? "taken" : "refused");
         return taken;
     }

@@ -26,16 +26,14 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 }
 
 /* winmm's: every command fails (MCIERR_DEVICE_NOT_INSTALLED). */
-__declspec(dllexport) DWORD WINAPI mciSendCommandA(UINT device, UINT message, DWORD_PTR flags,
-                                                    DWORD_PTR parameters)
+__declspec(dllexport) DWORD WINAPI mciSendCommandA(UINT device, UINT message, DWORD_PTR flags, DWORD_PTR parameters)
 {
     (void)device; (void)message; (void)flags; (void)parameters;
     return 306;
 }
 
 /* A media driver's one entry: refuses to load. */
-__declspec(dllexport) LRESULT WINAPI DriverProc(DWORD_PTR id, HANDLE driver, UINT message,
-                                               LPARAM p1, LPARAM p2)
+__declspec(dllexport) LRESULT WINAPI DriverProc(DWORD_PTR id, HANDLE driver, UINT message, LPARAM p1, LPARAM p2)
 {
     (void)id; (void)driver; (void)message; (void)p1; (void)p2;
     return 0;

@@ -5,19 +5,10 @@
 // answered on standard output with "done 0" once it has returned, so the
 // test knows exactly when a play was started or an icon was changed. It
 // says "ready HWND THREAD" first, with its window and the window's thread.
-//
-//   path HEX      sets the sound path buffer to these code page 932 bytes
-//   start         StartSound
-//   restart       RestartSound
-//   stop          StopSound
-//   add           AddTrayIcon
-//   paused        ShowPausedIcon
-//   running       ShowRunningIcon
-//   remove        RemoveTrayIcon
-//   device        prints the device id the player holds now
-//   quit          ends the program
-//
-// The sound path starts empty, so a start before any "path" opens nothing.
+// The commands (g_commands): start, restart, stop (StartSound, RestartSound, StopSound); add, paused, running,
+// remove (AddTrayIcon, ShowPausedIcon, ShowRunningIcon, RemoveTrayIcon); "path HEX" sets the sound path buffer
+// to these code page 932 bytes (it starts empty, so a start before any "path" opens nothing); "device" prints
+// the device id the player holds now; "quit" ends the program.
 #include "core/settings.h"
 #include "shell/app.h"
 #include "shell/tray.h"
@@ -28,33 +19,18 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "hexbytes.h"
 #include "lines.h"
 
 extern MCI_OPEN_PARMSA g_mciOpen;
 
+// The commands' messages, in the order of their names in g_commands.
 enum Command {
-    CMD_PATH = WM_APP + 100,
-    CMD_START,
-    CMD_RESTART,
-    CMD_STOP,
-    CMD_ADD,
-    CMD_PAUSED,
-    CMD_RUNNING,
-    CMD_REMOVE,
-    CMD_DEVICE,
-    CMD_QUIT
+    CMD_PATH = WM_APP + 100, CMD_START, CMD_RESTART, CMD_STOP, CMD_ADD, CMD_PAUSED, CMD_RUNNING, CMD_REMOVE,
+    CMD_DEVICE, CMD_QUIT
 };
 
-static const struct {
-    const char *name;
-    UINT message;
-} g_commands[] = {
-    {"path", CMD_PATH},       {"start", CMD_START},     {"restart", CMD_RESTART},
-    {"stop", CMD_STOP},       {"add", CMD_ADD},         {"paused", CMD_PAUSED},
-    {"running", CMD_RUNNING}, {"remove", CMD_REMOVE},   {"device", CMD_DEVICE},
-    {"quit", CMD_QUIT},
-};
+static const char *const g_commands[] = {"path", "start", "restart", "stop", "add", "paused", "running", "remove",
+                                         "device", "quit"};
 
 // The bytes of the last "path" line, handed to the window's thread.
 static char g_pendingPath[SOUND_PATH_SIZE];
@@ -78,14 +54,12 @@ static void RunLine(char *line)
     char *arg = strchr(line, '\t');
     if (arg)
         *arg++ = '\0';
-    for (size_t i = 0; i < sizeof(g_commands) / sizeof(g_commands[0]); i++) {
-        if (strcmp(line, g_commands[i].name))
+    for (UINT i = 0; i < sizeof(g_commands) / sizeof(g_commands[0]); i++) {
+        if (strcmp(line, g_commands[i]))
             continue;
-        if (g_commands[i].message == CMD_PATH) {
-            int n = arg ? HexToBytes(arg, g_pendingPath, SOUND_PATH_SIZE - 1) : 0;
-            g_pendingPath[n] = '\0';
-        }
-        PostMessageA(g_hwndMain, g_commands[i].message, 0, 0);
+        if (!strcmp(line, "path"))
+            g_pendingPath[arg ? HexToBytes(arg, g_pendingPath, SOUND_PATH_SIZE - 1) : 0] = '\0';
+        PostMessageA(g_hwndMain, CMD_PATH + i, 0, 0);
         return;
     }
     Answer("unknown command %s\ndone 2\n", line);
@@ -133,9 +107,8 @@ static LRESULT CALLBACK StageWndProc(HWND hwnd, UINT message, WPARAM wParam, LPA
         Answer("device %u\n", (unsigned)g_mciOpen.wDeviceID);
         break;
     case CMD_QUIT:
-        Answer("done 0\n");
         PostQuitMessage(0);
-        return 0;
+        break;
     default:
         return DefWindowProcA(hwnd, message, wParam, lParam);
     }
@@ -149,13 +122,12 @@ int main(void)
     g_hInstance = GetModuleHandleA(NULL);
     g_soundPath[0] = '\0';
 
-    WNDCLASSEXA wc;
+    WNDCLASSA wc;
     ZeroMemory(&wc, sizeof(wc));
-    wc.cbSize = sizeof(wc);
     wc.lpfnWndProc = StageWndProc;
     wc.hInstance = g_hInstance;
     wc.lpszClassName = "HalvorySoundTrayStage";
-    RegisterClassExA(&wc);
+    RegisterClassA(&wc);
     // An ordinary top-level window that is never shown, like the program's.
     g_hwndMain = CreateWindowExA(0, wc.lpszClassName, "Halvory sound and tray stage", WS_OVERLAPPEDWINDOW,
                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL,
