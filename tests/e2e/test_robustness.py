@@ -133,11 +133,11 @@ class LifecycleFaults(runner.Case):
         # process must still end normally rather than die tearing the MPEG player down.
         mp3 = audio.make_mp3(os.path.join(self.folder(), 'long.mp3'), 660, 3.0)
         hv = self.rig.start_halvory(1000, windows_path(mp3), traced=True)
-        self.assertTrue(self.timeline.wait_ticks(hv, 1, timeout=15))
+        self.assertTrue(self.timeline.wait_ticks(hv, 1))
         time.sleep(0.5)
         mark = self.timeline.mark(hv)
         self.rig.post(hv.hwnd, WM_CLOSE)
-        code = hv.wait(25)
+        code = hv.wait(LONG)
         # After the request (a tick may still come first), the device the last open left is stopped and closed, alone.
         calls = hv.calls()
         last = mcitrace.restarts(calls)[-1]
