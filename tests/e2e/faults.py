@@ -136,7 +136,8 @@ FAULTS = [
     # No control: where it died (an address in the system driver's own image, on a thread of the driver's) is the
     # evidence itself. It excuses only a judgement of what was to happen after the death (judge's until).
     Fault('a system media driver died on its own thread', driver_death, None,
-          ('ends with code 0', 'a bell every ten seconds', 'the last stop closes the device')),
+          ('ends with code 0', 'a bell every ten seconds', 'the last stop closes the device',
+           'the menu resumes and exits')),
 ]
 _controls = {}
 

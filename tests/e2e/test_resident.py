@@ -6,6 +6,7 @@ import time
 
 import audio
 import desktop
+import faults
 import runner
 from faults import assert_ends_with_0
 from resources import DIALOG_CAPTION, IDM_PAUSE, IDM_RESUME, IDM_EXIT
@@ -157,30 +158,33 @@ class Resident(runner.Case):
         self.assertLess(cut.end, tl.place(tl.at(last_play)) + 5.5, 'the chime played to its end')
         self.assertEqual([], [s for s in sounds if s.start > cut.start])
 
-        menu = desktop.open_tray_menu(self.rig)
-        log('menu while paused: %r' % menu)
-        self.assertTrue(menu.grayed(IDM_PAUSE) and menu.enabled(IDM_RESUME), menu)
-        resumed_at = menu.choose(IDM_RESUME)
-        self.assertEqual('running', self.look('running'))
+        # A system media driver that died on its own thread before this (seen on the emulated exe under load:
+        # Wine's wave driver, reloaded under the old device's thread) leaves nothing to resume.
+        with faults.judge(self, 'the menu resumes and exits', of=hv, until=time.monotonic()):
+            menu = desktop.open_tray_menu(self.rig)
+            log('menu while paused: %r' % menu)
+            self.assertTrue(menu.grayed(IDM_PAUSE) and menu.enabled(IDM_RESUME), menu)
+            resumed_at = menu.choose(IDM_RESUME)
+            self.assertEqual('running', self.look('running'))
 
-        # Resume plays nothing until a full interval has passed: from the click (taken before it was made) to its
-        # first tick, on one clock, and to the first chime heard.
-        ticks = tl.wait_ticks(hv, 1, looked)
-        self.assertTrue(ticks, 'no chime after resume')
-        tl.heard_whole(resumed_at)
-        log('first tick %.3f s after the click on Resume' % (ticks[0] - resumed_at))
-        assert_not_before(self, ticks[0], resumed_at + INTERVAL, 'a tick before an interval after Resume')
-        after = tl.heard(after=resumed_at)
-        self.assertTrue(after, 'no chime heard after resume')
-        self.assertGreaterEqual(after[0].start, tl.place(resumed_at + INTERVAL), 'a chime before a full interval')
-        self.assertTrue(near(after[0].pitch, LONG_TONE, 0.1), after)
+            # Resume plays nothing until a full interval has passed: from the click (taken before it was made) to its
+            # first tick, on one clock, and to the first chime heard.
+            ticks = tl.wait_ticks(hv, 1, looked)
+            self.assertTrue(ticks, 'no chime after resume')
+            tl.heard_whole(resumed_at)
+            log('first tick %.3f s after the click on Resume' % (ticks[0] - resumed_at))
+            assert_not_before(self, ticks[0], resumed_at + INTERVAL, 'a tick before an interval after Resume')
+            after = tl.heard(after=resumed_at)
+            self.assertTrue(after, 'no chime heard after resume')
+            self.assertGreaterEqual(after[0].start, tl.place(resumed_at + INTERVAL), 'a chime before a full interval')
+            self.assertTrue(near(after[0].pitch, LONG_TONE, 0.1), after)
 
-        menu = desktop.open_tray_menu(self.rig)
-        self.assertTrue(menu.enabled(IDM_PAUSE), menu)
-        exit_at = menu.choose(IDM_EXIT)
-        assert_ends_with_0(self, hv, hv.wait(LONG))
-        log('ended %.2f s after the click on Exit' % (time.monotonic() - exit_at))
-        self.assertEqual('none', self.look('none'))
+            menu = desktop.open_tray_menu(self.rig)
+            self.assertTrue(menu.enabled(IDM_PAUSE), menu)
+            exit_at = menu.choose(IDM_EXIT)
+            assert_ends_with_0(self, hv, hv.wait(LONG))
+            log('ended %.2f s after the click on Exit' % (time.monotonic() - exit_at))
+            self.assertEqual('none', self.look('none'))
 
     def test_answers_senders_and_survives_taskbar_restart_without_writing_registry(self):
         # No stored settings: the defaults, and nothing of this run is stored.
