@@ -291,9 +291,11 @@ class DefaultSetup(runner.Case):
 
             def marked():
                 # The mark's text, not its file: the file is made before it is written, and the control is killed once
-                # it has seen it.
-                with contextlib.suppress(OSError), open(os.path.join(d, mark), errors='replace') as f:
-                    return 'chime.exe' in f.read()
+                # it has seen it. Named as the loader spelt the DLL's name (WINMM.dll.loaded, say).
+                for name in os.listdir(d):
+                    if name.lower() == mark:
+                        with contextlib.suppress(OSError), open(os.path.join(d, name), errors='replace') as f:
+                            return 'chime.exe' in f.read()
                 return False
             desktop.wait_until(lambda: marked() or control.poll() is not None, LONG)
             how = control.how()
