@@ -33,6 +33,8 @@ PACKAGES_I386="wine32:i386 gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-g
 QEMU_I386=/usr/libexec/qemu-binfmt/i386-binfmt-P
 BINFMT=/proc/sys/fs/binfmt_misc
 TRIES=3
+# Seconds between tries; the install test, which fails on purpose, waits none.
+TRY_GAP=${INSTALL_TRY_GAP:-5}
 
 SIMULATE=false
 eval "$(apt-config shell SOURCEPARTS Dir::Etc::sourceparts/d SOURCELIST Dir::Etc::sourcelist/f \
@@ -58,15 +60,15 @@ missing_of() {
     echo "$out"
 }
 
-# Runs the function named $2 up to $TRIES times, 5 s apart, saying so; its
+# Runs the function named $2 up to $TRIES times, $TRY_GAP s apart, saying so; its
 # errors are left in $tmp/err.
 retry() {
     what=$1 try=1
     until "$2" 2>"$tmp/err"; do
         [ "$try" -lt "$TRIES" ] || return 1
-        echo "$what failed (try $try of $TRIES): $(grep -m1 '^E:' "$tmp/err"); trying again in 5 s"
+        echo "$what failed (try $try of $TRIES): $(grep -m1 '^E:' "$tmp/err"); trying again in $TRY_GAP s"
         try=$((try + 1))
-        sleep 5
+        sleep "$TRY_GAP"
     done
 }
 

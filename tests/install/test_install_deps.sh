@@ -94,7 +94,7 @@ EOF
     # What the machine had before the i386 architecture was added.
     apt-get update -qq >/dev/null
     rc=0
-    sh "$script" >"$root/out" 2>&1 || rc=$?
+    INSTALL_TRY_GAP=0 sh "$script" >"$root/out" 2>&1 || rc=$?
     sed "s/^/  $1| /" "$root/out"
 }
 
