@@ -48,7 +48,12 @@ export PULSE_RUNTIME_PATH='$RIG/pulse'
 ENV
 }
 
-alive() { [ -n "${1:-}" ] && kill -0 "$1" 2>/dev/null; }
+# A process that has ended but is not yet reaped (a zombie, whose parent is
+# now an init that may reap late) answers kill -0: it counts as ended.
+alive() {
+    [ -n "${1:-}" ] && kill -0 "$1" 2>/dev/null || return 1
+    case $(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null) in Z*) return 1 ;; esac
+}
 
 make_locale() {
     [ -d "$RIG/locale/ja_JP.UTF-8" ] && return 0
