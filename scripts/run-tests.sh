@@ -13,9 +13,9 @@ down() { for rig in $RIGS; do "$HERE/rig.sh" down "$rig"; done; }
 trap down EXIT INT TERM
 for rig in $RIGS; do "$HERE/rig.sh" up "$rig" || exit 1; done
 cd "$BUILD" || exit 1
-# Three at a time: a test of each rig (each rig's own run one at a time, by
-# their locks) and, beside them, the install test, which needs neither.
-ctest --output-on-failure --timeout 600 -j3 ${CTEST_ARGS:-}
+# A test of each rig at a time (each rig's own run one at a time, by their
+# locks) and, beside them, the two that take no rig.
+ctest --output-on-failure --timeout 600 -j4 ${CTEST_ARGS:-}
 rc=$?
 # CTest shows only the output of tests that failed: every judgement excused
 # by a fault of the platform (with its control's result), every launch
