@@ -2,8 +2,9 @@
 # The project's private Wine rig: a Japanese (code page 932) Wine prefix, a
 # private Xvfb display with Wine's virtual desktop (held open, see
 # rig-hold.c), a private PulseAudio null sink that can be recorded, and a
-# persistent wineserver.  Nothing is written
-# outside the rig folder, and every process started here is ended by its id.
+# persistent wineserver.  Nothing is written outside the rig folder but the
+# sink's socket (see pulse_dir), and every process started here is ended by
+# its id.
 #
 #   rig.sh up   RIG   start everything (idempotent while it runs)
 #   rig.sh down RIG   end everything that "up" started
@@ -24,6 +25,26 @@ WINESERVER=/usr/lib/wine/wineserver64
 # under a lock, so two rigs starting at once do not both make it.
 GOLDEN=${RIG_GOLDEN:-$RIG/golden}
 
+# A unix socket's path holds at most 107 bytes, which a rig in a deep
+# checkout passes: the sink's socket is in a short folder of its own, made
+# once per "up" that starts the sink and removed by "down".
+pulse_dir() {
+    local d
+    d=$(cat "$RIG/pulse.dir" 2>/dev/null) || d=""
+    if [ -z "$d" ] || ! [ -d "$d" ]; then
+        d=$(mktemp -d /tmp/halvory-pulse.XXXXXX)
+        echo "$d" >"$RIG/pulse.dir"
+    fi
+    echo "$d"
+}
+
+remove_pulse_dir() {
+    local d
+    d=$(cat "$RIG/pulse.dir" 2>/dev/null) || return 0
+    case $d in /tmp/halvory-pulse.*) rm -rf "$d" ;; esac
+    rm -f "$RIG/pulse.dir"
+}
+
 write_env() {
     local display=$1
     cat >"$RIG/env.sh" <<ENV
@@ -42,7 +63,7 @@ export WINELOADER=$WINE
 export WINESERVER=$WINESERVER
 export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
 export WINEDEBUG=-all
-export PULSE_SERVER='unix:$RIG/pulse/native'
+export PULSE_SERVER='unix:$(pulse_dir)/native'
 export PULSE_COOKIE='$RIG/pulse/cookie'
 export PULSE_RUNTIME_PATH='$RIG/pulse'
 ENV
@@ -76,19 +97,22 @@ start_xvfb() {
 
 start_pulse() {
     if [ -f "$RIG/pulse.pid" ] && alive "$(cat "$RIG/pulse.pid")"; then return 0; fi
+    local sock
+    sock=$(pulse_dir)/native
+    rm -f "$sock"
     mkdir -p "$RIG/pulse"
     cat >"$RIG/pulse/default.pa" <<PA
 load-module module-null-sink sink_name=cap rate=44100 channels=2
 set-default-sink cap
 set-default-source cap.monitor
-load-module module-native-protocol-unix auth-anonymous=1 socket=$RIG/pulse/native
+load-module module-native-protocol-unix auth-anonymous=1 socket=$sock
 PA
     ( . "$RIG/env.sh" 2>/dev/null; unset LC_ALL LANG
       setsid pulseaudio -n -F "$RIG/pulse/default.pa" --daemonize=no \
           --exit-idle-time=-1 --use-pid-file=no --disable-shm=yes \
           </dev/null >"$RIG/log/pulse.log" 2>&1 & echo $! >"$RIG/pulse.pid" )
-    for _ in $(seq 100); do [ -S "$RIG/pulse/native" ] && break; sleep 0.05; done
-    [ -S "$RIG/pulse/native" ] || { echo "rig: PulseAudio did not start" >&2; exit 1; }
+    for _ in $(seq 100); do [ -S "$sock" ] && break; sleep 0.05; done
+    [ -S "$sock" ] || { echo "rig: PulseAudio did not start" >&2; exit 1; }
 }
 
 reg_file() {
@@ -243,6 +267,7 @@ down)
         ( . "$RIG/env.sh" 2>/dev/null; timeout 20 "$WINESERVER" -k >/dev/null 2>&1 || true )
     fi
     for p in hold recorder wineserver pulse xvfb; do stop_pid "$RIG/$p.pid"; done
+    remove_pulse_dir
     ;;
 build)
     build_hold
