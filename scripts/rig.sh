@@ -195,6 +195,12 @@ start_wineserver() {
     if [ -f "$RIG/wineserver.pid" ] && alive "$(cat "$RIG/wineserver.pid")"; then return 0; fi
     rm -rf "$RIG/prefix"
     cp -a "$GOLDEN" "$RIG/prefix"
+    # Wine links the user's folders (Desktop, Documents, ...) to the HOME of
+    # the rig that made the golden prefix, which may be gone since: each rig's
+    # own point into its own HOME, where the file chooser opens.
+    for link in "$RIG/prefix/drive_c/users/"*/*; do
+        if [ -L "$link" ]; then ln -sfn "$RIG/home" "$link"; fi
+    done
     ( . "$RIG/env.sh" 2>/dev/null
       # Persistent for a minute: without it every Wine process starts cold.
       setsid "$WINESERVER" -f -p60 </dev/null >"$RIG/log/wineserver.log" 2>&1 &
