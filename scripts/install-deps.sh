@@ -33,8 +33,7 @@ PACKAGES_I386="wine32:i386 gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-g
 QEMU_I386=/usr/libexec/qemu-binfmt/i386-binfmt-P
 BINFMT=/proc/sys/fs/binfmt_misc
 TRIES=3
-# Seconds between tries; the install test, which fails on purpose, waits none.
-TRY_GAP=${INSTALL_TRY_GAP:-5}
+TRY_GAP=${INSTALL_TRY_GAP:-5}    # seconds between tries (0 in the install test, which fails on purpose)
 
 SIMULATE=false
 eval "$(apt-config shell SOURCEPARTS Dir::Etc::sourceparts/d SOURCELIST Dir::Etc::sourcelist/f \

@@ -25,9 +25,8 @@ WINESERVER=/usr/lib/wine/wineserver64
 # under a lock, so two rigs starting at once do not both make it.
 GOLDEN=${RIG_GOLDEN:-$RIG/golden}
 
-# A unix socket's path holds at most 107 bytes, which a rig in a deep
-# checkout passes: the sink's socket is in a short folder of its own, made
-# once per "up" that starts the sink and removed by "down".
+# A unix socket's path holds 107 bytes, which a rig in a deep checkout passes:
+# the sink's socket has a short folder of its own, removed by "down".
 pulse_dir() {
     local d
     d=$(cat "$RIG/pulse.dir" 2>/dev/null) || d=""
@@ -69,8 +68,7 @@ export PULSE_RUNTIME_PATH='$RIG/pulse'
 ENV
 }
 
-# A process that has ended but is not yet reaped (a zombie, whose parent is
-# now an init that may reap late) answers kill -0: it counts as ended.
+# A zombie (ended, not yet reaped: init may reap late) answers kill -0: ended.
 alive() {
     [ -n "${1:-}" ] && kill -0 "$1" 2>/dev/null || return 1
     case $(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null) in Z*) return 1 ;; esac
@@ -195,9 +193,8 @@ start_wineserver() {
     if [ -f "$RIG/wineserver.pid" ] && alive "$(cat "$RIG/wineserver.pid")"; then return 0; fi
     rm -rf "$RIG/prefix"
     cp -a "$GOLDEN" "$RIG/prefix"
-    # Wine links the user's folders (Desktop, Documents, ...) to the HOME of
-    # the rig that made the golden prefix, which may be gone since: each rig's
-    # own point into its own HOME, where the file chooser opens.
+    # The user's folders (Desktop, ...) link to the HOME of the rig that made
+    # the golden prefix, maybe gone since: here, to this rig's own.
     for link in "$RIG/prefix/drive_c/users/"*/*; do
         if [ -L "$link" ]; then ln -sfn "$RIG/home" "$link"; fi
     done

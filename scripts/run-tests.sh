@@ -13,8 +13,7 @@ down() { for rig in $RIGS; do "$HERE/rig.sh" down "$rig"; done; }
 trap down EXIT INT TERM
 for rig in $RIGS; do "$HERE/rig.sh" up "$rig" || exit 1; done
 cd "$BUILD" || exit 1
-# A test of each rig at a time (each rig's own run one at a time, by their
-# locks) and, beside them, the two that take no rig.
+# One test of each rig at a time (their locks), and beside them the two that take none.
 ctest --output-on-failure --timeout 600 -j4 ${CTEST_ARGS:-}
 rc=$?
 # CTest shows only the output of tests that failed: every judgement excused

@@ -17,8 +17,7 @@ INTERVAL_MS = 2000
 INTERVAL = INTERVAL_MS / 1000.0
 SHORT_TONE = 880    # Hz: the short chime of the timing scenario
 LONG_TONE = 660     # Hz: a chime longer than the interval
-# The program retries the icon every second; the chime ticks at an interval of its own: a retry taken for a tick shows.
-RETRY_TICK_MS = 1200
+RETRY_TICK_MS = 1200    # the chime's interval beside the icon's 1 s retry: a retry taken for a tick shows
 QUIET = 3 * 1.0     # three of the program's retry periods watched for nothing more
 
 
@@ -241,12 +240,11 @@ class Resident(runner.Case):
                     self.assertEqual(area.until(look)[-1], 'add %s taken' % look)
                 taken = time.monotonic()
                 if not pause:
-                    # Every tick came at the interval, none lost and none doubled by the retry's timer: five gaps,
-                    # so that the first ticks, late while a loaded machine still starts the program, do not decide.
+                    # Every tick at the interval, none lost or doubled by the retry's timer (over five gaps: the
+                    # first ticks, late while a loaded machine starts the program, do not decide).
                     ticks = self.timeline.wait_ticks(hv, 6)
                     assert_period(self, ticks, RETRY_TICK_MS / 1000.0, gaps=5)
-                # Then it stops trying: nothing more for three retry periods since it was taken (the ticks' among
-                # them), on the channel that saw each retry.
+                # Then it stops trying: nothing more for three retry periods since the take, ticks' time included.
                 self.assertIsNone(area.next(max(0.0, taken + QUIET - time.monotonic())),
                                   'tried again after the shell took the icon')
                 assert_ends_with_0(self, hv, hv.close())

@@ -290,8 +290,8 @@ class DefaultSetup(runner.Case):
             control = r.start_exe(chime, '500', windows_path(wav), cwd=d, env=overrides, name='control')
 
             def marked():
-                # The mark's text, not its file: the file is made before it is written, and the control is killed once
-                # it has seen it. Named as the loader spelt the DLL's name (WINMM.dll.loaded, say).
+                # The mark's text, not its file (made before it is written), named as the loader spelt the DLL's
+                # name (WINMM.dll.loaded): the control is killed once it is seen.
                 for name in os.listdir(d):
                     if name.lower() == mark:
                         with contextlib.suppress(OSError), open(os.path.join(d, name), errors='replace') as f:
